@@ -1,0 +1,60 @@
+// The small layer between tolvane and the operating system: opening,
+// reading and closing an image, and writing bytes to standard output and
+// standard error. platform_posix.cpp implements it with open/pread/close;
+// platform_win32.cpp with CreateFileA/SetFilePointerEx/ReadFile/CloseHandle.
+// Nothing above this layer knows which one it runs on.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// An open image file. `valid` is false when opening failed.
+struct FileHandle {
+#if defined(_WIN32)
+    void* handle;
+#else
+    int fd;
+#endif
+    bool valid;
+};
+
+// What a failed call said, as the system's own reason ("No such file or
+// directory", "Is a directory", ...), NUL-terminated, short.
+struct ErrorText {
+    char text[160];
+};
+
+// Opens an existing file for reading only, letting other processes read and
+// write it meanwhile; never creates or truncates anything. Only regular files
+// and block devices are accepted: a directory, FIFO, socket or character
+// device fails with a reason in *reason.
+FileHandle open_read_only(const char* path, ErrorText* reason);
+
+// Reads up to `count` bytes at absolute byte `position` into `buffer`.
+// Returns how many bytes arrived (fewer only at the end of the file or on
+// an error). *failed is set when the system reported an error, with the
+// reason in *reason; running into the end of the file is not an error.
+std::size_t read_at_position(FileHandle file, std::uint64_t position,
+                             unsigned char* buffer, std::size_t count,
+                             bool* failed, ErrorText* reason);
+
+void close_file(FileHandle file);
+
+enum class Stream { standard_output, standard_error };
+
+// Prepares the process's standard streams: binary standard output (so CR LF
+// is written once, never doubled), and a closed reader on a pipe reported as
+// a write error rather than a silent kill.
+void prepare_standard_streams();
+
+// Writes all `count` bytes to the stream. Returns false, with the reason,
+// when the system refused them.
+bool write_all(Stream stream, const char* bytes, std::size_t count,
+               ErrorText* reason);
+
+// True when the stream is an interactive terminal.
+bool is_terminal(Stream stream);
+
+}  // namespace platform
