@@ -1,0 +1,198 @@
+#include "tolvane.hpp"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "eltorito.hpp"
+#include "report.hpp"
+#include "volume.hpp"
+
+#ifndef TOLVANE_VERSION
+#define TOLVANE_VERSION "0.0"
+#endif
+
+namespace {
+
+constexpr const char* kBanner = "tolvane " TOLVANE_VERSION " by tolvane-maintainers@example.org";
+constexpr const char* kSeparator = "*****************************************";
+
+// Exit statuses.
+constexpr int kSuccess = 0;
+constexpr int kFailure = 1;  // unreadable image, read error, refused output
+constexpr int kUsage = 2;
+
+// Writes one line of warning or error to standard error (or the test's string).
+void diagnostic(Diagnostics& diag, const char* line) {
+    const std::size_t length = std::strlen(line);
+    if (diag.capture != nullptr) {
+        diag.capture->append(line, length);
+        diag.capture->push_back('\n');
+        return;
+    }
+    char text[8192 + 2];
+    std::size_t kept = length < 8192 ? length : 8192;
+    std::memcpy(text, line, kept);
+    text[kept++] = '\n';
+    platform::ErrorText ignored;
+    platform::write_all(platform::Stream::standard_error, text, kept, &ignored);
+}
+
+// Copies what the in-memory image holds at `position`; nothing past its end.
+std::size_t read_memory(const Image& image, BytePosition position,
+                        unsigned char* buffer, std::size_t count) {
+    if (position >= image.memory_size) {
+        return 0;
+    }
+    const std::uint64_t available = image.memory_size - position;
+    const std::size_t delivered = available < count ? static_cast<std::size_t>(available) : count;
+    std::memcpy(buffer, image.memory + position, delivered);
+    return delivered;
+}
+
+void reset_run(Run& run) {
+    std::memset(&run.buffers, 0, sizeof run.buffers);
+    run.image = Image{"", platform::FileHandle{}, nullptr, 0};
+    run.out.capture = nullptr;
+    run.out.line_by_line = false;
+    run.out.terminal_safe = false;
+    run.out.failed = false;
+    run.out.reason.text[0] = '\0';
+    run.out.used = 0;
+    run.diag.capture = nullptr;
+    run.read_failed = false;
+}
+
+// The exit status of a run that reached the end of its report.
+int finish(Run& run) {
+    if (!flush_output(run.out)) {
+        char line[512];
+        std::snprintf(line, sizeof line, "tolvane: error writing standard output: %s",
+                      run.out.reason.text);
+        diagnostic(run.diag, line);
+        return kFailure;
+    }
+    return run.read_failed ? kFailure : kSuccess;
+}
+
+}  // namespace
+
+Text field_text(const unsigned char* field, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i) {
+        if (field[i] != ' ') {
+            return Text{field, width};
+        }
+    }
+    return Text{field, 0};
+}
+
+std::uint32_t swap_bytes32(std::uint32_t value) {
+    return ((value & 0x000000FFu) << 24) | ((value & 0x0000FF00u) << 8) |
+           ((value & 0x00FF0000u) >> 8) | ((value & 0xFF000000u) >> 24);
+}
+
+bool open_image(Run& run, const char* path) {
+    platform::ErrorText reason;
+    run.image.name = path;
+    run.image.file = platform::open_read_only(path, &reason);
+    if (!run.image.file.valid) {
+        char line[8192];
+        std::snprintf(line, sizeof line, "tolvane: %s: %s", path, reason.text);
+        diagnostic(run.diag, line);
+        return false;
+    }
+    return true;
+}
+
+void read_at(Run& run, BytePosition position, unsigned char* buffer, std::size_t count) {
+    bool failed = false;
+    platform::ErrorText reason;
+    reason.text[0] = '\0';
+    std::size_t delivered;
+    if (run.image.memory != nullptr || !run.image.file.valid) {
+        delivered = read_memory(run.image, position, buffer, count);
+    } else {
+        delivered = platform::read_at_position(run.image.file, position, buffer, count,
+                                               &failed, &reason);
+    }
+    if (delivered >= count) {
+        return;
+    }
+    // Never let an earlier read's bytes stand in for bytes the image lacks.
+    std::memset(buffer + delivered, 0, count - delivered);
+    char line[8192];
+    const unsigned long long at = position;
+    const unsigned long long missing = count - delivered;
+    if (failed) {
+        run.read_failed = true;
+        std::snprintf(line, sizeof line,
+                      "tolvane: %s: read error at byte position %llu: %s; "
+                      "%llu of %zu bytes read as zero bytes",
+                      run.image.name, at, reason.text, missing, count);
+    } else {
+        std::snprintf(line, sizeof line,
+                      "tolvane: warning: %s: %llu of the %zu bytes at byte position %llu "
+                      "lie past the end of the image; read as zero bytes",
+                      run.image.name, missing, count, at);
+    }
+    diagnostic(run.diag, line);
+}
+
+void close_image(Run& run) {
+    if (run.image.memory == nullptr && run.image.file.valid) {
+        platform::close_file(run.image.file);
+        run.image.file.valid = false;
+    }
+}
+
+void banner_line(Output& out) { heading_line(out, kBanner); }
+
+void report_sections(Run& run) {
+    heading_line(run.out, kSeparator);
+    primary_volume_section(run);
+    heading_line(run.out, kSeparator);
+    const Sector catalog = boot_record_section(run);
+    heading_line(run.out, kSeparator);
+    boot_catalog_section(run, catalog);
+}
+
+int report_memory_image(const unsigned char* bytes, std::uint64_t size,
+                        std::string* report, std::string* diagnostics) {
+    Run* run = new (std::nothrow) Run;
+    if (run == nullptr) {
+        return kFailure;
+    }
+    reset_run(*run);
+    static const unsigned char kNoBytes[1] = {0};
+    run->image = Image{"(memory)", platform::FileHandle{}, bytes != nullptr ? bytes : kNoBytes, size};
+    run->out.capture = report;
+    run->diag.capture = diagnostics;
+    banner_line(run->out);
+    report_sections(*run);
+    const int status = finish(*run);
+    delete run;
+    return status;
+}
+
+int tolvane_main(int argc, char** argv) {
+    platform::prepare_standard_streams();
+    Run run;
+    reset_run(run);
+    const bool terminal = platform::is_terminal(platform::Stream::standard_output);
+    run.out.line_by_line = terminal;
+    run.out.terminal_safe = terminal;
+
+    banner_line(run.out);
+    if (argc < 2) {
+        flush_output(run.out);
+        diagnostic(run.diag, "usage: tolvane IMAGE");
+        return run.out.failed ? kFailure : kUsage;
+    }
+    if (!open_image(run, argv[1])) {
+        flush_output(run.out);
+        return kFailure;
+    }
+    report_sections(run);
+    close_image(run);
+    return finish(run);
+}
