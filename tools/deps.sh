@@ -1,0 +1,28 @@
+#!/bin/sh
+# Installs the Debian packages that tolvane's build needs, when missing.
+#   tools/deps.sh build   compiler and CMake: enough to build the tool
+#   tools/deps.sh test    also GoogleTest and the disc tools the tests use
+# Runs apt-get (through sudo when not root) only if something is missing.
+set -eu
+
+build="cmake make g++"
+test="$build libgtest-dev xorriso genisoimage dumpet mtools"
+
+case "${1:-}" in
+  build) wanted=$build ;;
+  test) wanted=$test ;;
+  *) echo "usage: tools/deps.sh build|test" >&2; exit 2 ;;
+esac
+
+missing=""
+for package in $wanted; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing="$missing $package"
+done
+[ -z "$missing" ] && exit 0
+
+echo "tools/deps.sh: installing$missing" >&2
+as_root=""
+[ "$(id -u)" -eq 0 ] || as_root="sudo"
+$as_root apt-get update -q
+DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y -q --no-install-recommends $missing
