@@ -63,8 +63,9 @@ void reset_run(Run& run) {
     run.read_failed = false;
 }
 
-// The exit status of a run that reached the end of its report.
-int finish(Run& run) {
+// Passes on the last lines of the report and returns the run's exit status:
+// `status` unless the output refused the report or a read failed.
+int finish(Run& run, int status) {
     if (!flush_output(run.out)) {
         char line[512];
         std::snprintf(line, sizeof line, "tolvane: error writing standard output: %s",
@@ -72,7 +73,7 @@ int finish(Run& run) {
         diagnostic(run.diag, line);
         return kFailure;
     }
-    return run.read_failed ? kFailure : kSuccess;
+    return run.read_failed ? kFailure : status;
 }
 
 }  // namespace
@@ -96,6 +97,7 @@ bool open_image(Run& run, const char* path) {
     run.image.name = path;
     run.image.file = platform::open_read_only(path, &reason);
     if (!run.image.file.valid) {
+        flush_output(run.out);  // the banner comes before the message
         char line[8192];
         std::snprintf(line, sizeof line, "tolvane: %s: %s", path, reason.text);
         diagnostic(run.diag, line);
@@ -169,7 +171,7 @@ int report_memory_image(const unsigned char* bytes, std::uint64_t size,
     run->diag.capture = diagnostics;
     banner_line(run->out);
     report_sections(*run);
-    const int status = finish(*run);
+    const int status = finish(*run, kSuccess);
     delete run;
     return status;
 }
@@ -184,15 +186,14 @@ int tolvane_main(int argc, char** argv) {
 
     banner_line(run.out);
     if (argc < 2) {
-        flush_output(run.out);
+        const int status = finish(run, kUsage);
         diagnostic(run.diag, "usage: tolvane IMAGE");
-        return run.out.failed ? kFailure : kUsage;
+        return status;
     }
     if (!open_image(run, argv[1])) {
-        flush_output(run.out);
-        return kFailure;
+        return finish(run, kFailure);
     }
     report_sections(run);
     close_image(run);
-    return finish(run);
+    return finish(run, kSuccess);
 }
