@@ -7,13 +7,13 @@
 #include <fstream>
 #include <string>
 
+#include "expected_reports.hpp"
 #include "image_builder.hpp"
 #include "run_command.hpp"
 
 namespace {
 
 const std::string kTool = TOLVANE_EXECUTABLE;
-const std::string kBanner = "tolvane 0.2 by tolvane-maintainers@example.org\r\n";
 
 class Cli : public ::testing::Test {
 protected:
@@ -105,21 +105,8 @@ TEST_F(Cli, TruncatedImageWarnsAndStillReportsToTheEnd) {
         "boot-record-volume\r\n"
         "ISO9660_Identifier:CD001\r\n"
         "Boot_System_identifier:EL TORITO SPECIFICATION\r\n"
-        "first_sector_of_Boot_Catalog:$00000000 (0)\r\n"
-        "*****************************************\r\n"
-        "boot-catalog\r\n"
-        "->Validation Entry [entry #0]\r\n"
-        "platform_id:0\r\n"
-        "manufacturer:" + std::string(17, '\0') + "\r\n"
-        "->Initial/Default Entry\r\n"
-        "boot_indicator:$00\r\n"
-        "boot_media_type:0\r\n"
-        "starting_sector:$00000000 (0)\r\n"
-        "virtual_sector_count:$0000 (0)\r\n"
-        "boot_table.bi_pvd_lba:$00000000 (0)\r\n"
-        "boot_table.bi_file_lba:$00000000 (0)\r\n"
-        "boot_table.bi_length:0\r\n"
-        "boot_table.bi_csum:$00000000\r\n";
+        "first_sector_of_Boot_Catalog:$00000000 (0)\r\n" +
+        kZeroReport.substr(kZeroReport.rfind(kSeparator));
     ASSERT_GE(result.out.size(), tail.size());
     EXPECT_EQ(result.out.substr(result.out.size() - tail.size()), tail);
 }

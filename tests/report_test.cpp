@@ -6,18 +6,12 @@
 #include <utility>
 #include <vector>
 
+#include "expected_reports.hpp"
 #include "image_builder.hpp"
 #include "tolvane.hpp"
 
 namespace {
 
-const std::string kBanner = "tolvane 0.2 by tolvane-maintainers@example.org\r\n";
-const std::string kSeparator = "*****************************************\r\n";
-
-std::string pad(const std::string& text, std::size_t width) {
-    return text + std::string(width - text.size(), ' ');
-}
-std::string nuls(std::size_t count) { return std::string(count, '\0'); }
 
 struct Result {
     int status;
@@ -51,6 +45,23 @@ ImageBuilder bootable_image() {
     return image;
 }
 
+const std::string kSectionLines =
+    "->Section Header Entry [entry #1]\r\n"
+    "header_indicator:$91\r\n"
+    "platform_id:$EF\r\n"
+    "Number_of_section_entries:$1\r\n"
+    "id_string:SECTION ID STRING 28 BYTES!\r\n"
+    "->Section Entry\r\n"
+    "boot_indicator:$88\r\n"
+    "boot_media_type:0\r\n"
+    "starting_sector:$00000024 (73728)\r\n"
+    "virtual_sector_count:$0008 (4096)\r\n";
+const std::string kTableLines =
+    "boot_table.bi_pvd_lba:$00000010 (32768)\r\n"
+    "boot_table.bi_file_lba:$00000022 (69632)\r\n"
+    "boot_table.bi_length:2048\r\n"
+    "boot_table.bi_csum:$0A1B2C3D\r\n";
+
 const std::string kBootableReport =
     kBanner + kSeparator +
     "Primary volume\r\n"
@@ -79,56 +90,8 @@ const std::string kBootableReport =
     "boot_indicator:$88\r\n"
     "boot_media_type:0\r\n"
     "starting_sector:$00000022 (69632)\r\n"
-    "virtual_sector_count:$0004 (2048)\r\n"
-    "boot_table.bi_pvd_lba:$00000010 (32768)\r\n"
-    "boot_table.bi_file_lba:$00000022 (69632)\r\n"
-    "boot_table.bi_length:2048\r\n"
-    "boot_table.bi_csum:$0A1B2C3D\r\n"
-    "->Section Header Entry [entry #1]\r\n"
-    "header_indicator:$91\r\n"
-    "platform_id:$EF\r\n"
-    "Number_of_section_entries:$1\r\n"
-    "id_string:SECTION ID STRING 28 BYTES!\r\n"
-    "->Section Entry\r\n"
-    "boot_indicator:$88\r\n"
-    "boot_media_type:0\r\n"
-    "starting_sector:$00000024 (73728)\r\n"
-    "virtual_sector_count:$0008 (4096)\r\n";
-
-// The report of an image whose every structure reads as zero bytes.
-const std::string kZeroReport =
-    kBanner + kSeparator +
-    "Primary volume\r\n"
-    "Standard Identifier:" + nuls(5) + "\r\n"
-    "System Identifier:" + nuls(32) + "\r\n"
-    "Volume Identifier:" + nuls(32) + "\r\n"
-    "Volume Set Identifier:" + nuls(128) + "\r\n"
-    "Publisher Identifier:" + nuls(128) + "\r\n"
-    "Data Preparer Identifier:" + nuls(128) + "\r\n"
-    "Application Identifier:" + nuls(128) + "\r\n"
-    "Logical Blocksize:0\r\n"
-    "Volume Size:0 blocks. 0MB\r\n"
-    "path_table:$00000000 (0)\r\n"
-    "root_directory:$00000000 (0)\r\n" +
-    kSeparator +
-    "boot-record-volume\r\n"
-    "ISO9660_Identifier:" + nuls(5) + "\r\n"
-    "Boot_System_identifier:" + nuls(23) + "\r\n"
-    "first_sector_of_Boot_Catalog:$00000000 (0)\r\n" +
-    kSeparator +
-    "boot-catalog\r\n"
-    "->Validation Entry [entry #0]\r\n"
-    "platform_id:0\r\n"
-    "manufacturer:" + nuls(17) + "\r\n"
-    "->Initial/Default Entry\r\n"
-    "boot_indicator:$00\r\n"
-    "boot_media_type:0\r\n"
-    "starting_sector:$00000000 (0)\r\n"
-    "virtual_sector_count:$0000 (0)\r\n"
-    "boot_table.bi_pvd_lba:$00000000 (0)\r\n"
-    "boot_table.bi_file_lba:$00000000 (0)\r\n"
-    "boot_table.bi_length:0\r\n"
-    "boot_table.bi_csum:$00000000\r\n";
+    "virtual_sector_count:$0004 (2048)\r\n" +
+    kTableLines + kSectionLines;
 
 // Replaces the one occurrence of `from` in `text` (a whole line or run of
 // lines); fails the test when it is not there exactly once.
@@ -158,23 +121,6 @@ struct Variant {
 
 const std::uint64_t kPvd = 16 * kSector;
 const std::uint64_t kCatalog = 32 * kSector;
-const std::string kSectionLines =
-    "->Section Header Entry [entry #1]\r\n"
-    "header_indicator:$91\r\n"
-    "platform_id:$EF\r\n"
-    "Number_of_section_entries:$1\r\n"
-    "id_string:SECTION ID STRING 28 BYTES!\r\n"
-    "->Section Entry\r\n"
-    "boot_indicator:$88\r\n"
-    "boot_media_type:0\r\n"
-    "starting_sector:$00000024 (73728)\r\n"
-    "virtual_sector_count:$0008 (4096)\r\n";
-const std::string kTableLines =
-    "boot_table.bi_pvd_lba:$00000010 (32768)\r\n"
-    "boot_table.bi_file_lba:$00000022 (69632)\r\n"
-    "boot_table.bi_length:2048\r\n"
-    "boot_table.bi_csum:$0A1B2C3D\r\n";
-
 const std::vector<Variant> kVariants = {
     {"identifier of spaces only is empty",
      [](ImageBuilder& i) { i.put(kPvd + 574, std::string(128, ' ')); },
