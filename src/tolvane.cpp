@@ -22,6 +22,68 @@ constexpr int kSuccess = 0;
 constexpr int kFailure = 1;  // unreadable image, read error, refused output
 constexpr int kUsage = 2;
 
+// What `tolvane --help` prints. Unlike the report, whose lines end with
+// CR LF everywhere, this is text for people: plain LF line ends, the same
+// bytes on every platform.
+constexpr const char kHelp[] =
+    "usage: tolvane [--] IMAGE\n"
+    "       tolvane --help | -h\n"
+    "       tolvane --version | -V\n"
+    "\n"
+    "Reads an ISO 9660 disc image (a file or a block device) without writing\n"
+    "to it, and prints a fixed, line-oriented report to standard output, each\n"
+    "line ending with CR LF. After the banner line come three sections, each\n"
+    "after a line of asterisks:\n"
+    "\n"
+    "  Primary volume      sector 16: the identifiers as stored, the logical\n"
+    "                      block size, the volume size, and the positions of\n"
+    "                      the path table and the root directory\n"
+    "  boot-record-volume  sector 17: the El Torito boot record and the sector\n"
+    "                      of its boot catalog\n"
+    "  boot-catalog        the validation entry, the initial/default entry and,\n"
+    "                      when there is one, the first section header and its\n"
+    "                      first section entry; a boot entry whose boot image\n"
+    "                      holds a boot information table is followed by its\n"
+    "                      boot_table lines\n"
+    "\n"
+    "Bytes the image lacks are read as zero bytes, with a warning on standard\n"
+    "error, and the report runs to its end.\n"
+    "\n"
+    "Options are recognised in the first argument only; arguments after the\n"
+    "image are ignored.\n"
+    "  -h, --help     print this help and exit\n"
+    "  -V, --version  print the banner line, the report's first line, and exit\n"
+    "  --             end of options: the next argument is the image, even\n"
+    "                 when its name begins with '-'\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the report was written to its end\n"
+    "  1  the image could not be opened, a read failed with an I/O error,\n"
+    "     or standard output refused the report\n"
+    "  2  no image was named, or the first argument is an unknown option\n"
+    "\n"
+    "The manual page tolvane(1) describes the report line by line.\n";
+
+// What the first argument asks for. Options are recognised there only, and
+// spelled out whole; "-" alone is an image name, as with most Unix tools.
+enum class FirstArgument { image, help, version, end_of_options, unknown_option };
+
+FirstArgument first_argument(const char* argument) {
+    if (argument[0] != '-' || argument[1] == '\0') {
+        return FirstArgument::image;
+    }
+    if (std::strcmp(argument, "--") == 0) {
+        return FirstArgument::end_of_options;
+    }
+    if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
+        return FirstArgument::help;
+    }
+    if (std::strcmp(argument, "--version") == 0 || std::strcmp(argument, "-V") == 0) {
+        return FirstArgument::version;
+    }
+    return FirstArgument::unknown_option;
+}
+
 // Writes one line of warning or error to standard error (or the test's string).
 void diagnostic(Diagnostics& diag, const char* line) {
     const std::size_t length = std::strlen(line);
@@ -65,13 +127,18 @@ void reset_run(Run& run) {
 
 // Passes on the last lines of the report and returns the run's exit status:
 // `status` unless the output refused the report or a read failed.
+// Says why standard output refused the report, and fails the run.
+int refused_output(Run& run) {
+    char line[512];
+    std::snprintf(line, sizeof line, "tolvane: error writing standard output: %s",
+                  run.out.reason.text);
+    diagnostic(run.diag, line);
+    return kFailure;
+}
+
 int finish(Run& run, int status) {
     if (!flush_output(run.out)) {
-        char line[512];
-        std::snprintf(line, sizeof line, "tolvane: error writing standard output: %s",
-                      run.out.reason.text);
-        diagnostic(run.diag, line);
-        return kFailure;
+        return refused_output(run);
     }
     return run.read_failed ? kFailure : status;
 }
@@ -184,13 +251,35 @@ int tolvane_main(int argc, char** argv) {
     run.out.line_by_line = terminal;
     run.out.terminal_safe = terminal;
 
+    const FirstArgument first = argc < 2 ? FirstArgument::image : first_argument(argv[1]);
+    if (first == FirstArgument::help) {
+        if (!platform::write_all(platform::Stream::standard_output, kHelp, sizeof kHelp - 1,
+                                 &run.out.reason)) {
+            return refused_output(run);
+        }
+        return kSuccess;
+    }
+
+    // Every other run starts with the banner, the report's own first line.
     banner_line(run.out);
-    if (argc < 2) {
+    if (first == FirstArgument::version) {
+        return finish(run, kSuccess);
+    }
+    if (first == FirstArgument::unknown_option) {
+        const int status = finish(run, kUsage);
+        char line[8192];
+        std::snprintf(line, sizeof line, "tolvane: unknown option '%s'", argv[1]);
+        diagnostic(run.diag, line);
+        diagnostic(run.diag, "Try 'tolvane --help' for more information.");
+        return status;
+    }
+    const int image = first == FirstArgument::end_of_options ? 2 : 1;
+    if (argc <= image) {
         const int status = finish(run, kUsage);
         diagnostic(run.diag, "usage: tolvane IMAGE");
         return status;
     }
-    if (!open_image(run, argv[1])) {
+    if (!open_image(run, argv[image])) {
         return finish(run, kFailure);
     }
     report_sections(run);

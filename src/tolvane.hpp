@@ -55,5 +55,6 @@ void report_sections(Run& run);
 int report_memory_image(const unsigned char* bytes, std::uint64_t size,
                         std::string* report, std::string* diagnostics);
 
-// The command: tolvane IMAGE. Returns the process's exit status.
+// The command: tolvane [--] IMAGE, or tolvane --help | -h | --version | -V
+// (options only as the first argument). Returns the process's exit status.
 int tolvane_main(int argc, char** argv);
