@@ -31,7 +31,9 @@ ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} UBSAN_OPTIONS=${UBSAN_OPTIONS:-prin
   "$dir/tolvane_report_fuzzer" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
   -artifact_prefix="$dir/artifacts/" "$@" "$dir/corpus" "$dir/seeds" >"$log" 2>&1 || status=$?
 
+# The final statistics give the executions; with -fork, the last status line.
 runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+[ -n "$runs" ] || runs=$(sed -n 's/^#\([0-9][0-9]*\)[^0-9].*/\1/p' "$log" | tail -n 1)
 if [ "$status" -ne 0 ]; then
   tail -n 80 "$log" >&2
   echo "fuzz/run.sh: FAILED with status $status after ${runs:-an unknown number of} executions;" \
