@@ -5,8 +5,11 @@
 #include <cstddef>
 #include <string>
 
-const std::string kBanner = "tolvane 0.2 by tolvane-maintainers@example.org\r\n";
-const std::string kSeparator = "*****************************************\r\n";
+// Inline, like kZeroReport below, so that they are built before it: a
+// per-file constant may still be empty when another test file's copy of
+// kZeroReport is built from it.
+inline const std::string kBanner = "tolvane 0.2 by tolvane-maintainers@example.org\r\n";
+inline const std::string kSeparator = "*****************************************\r\n";
 
 // A field's text padded with spaces to its width, as mastering tools store it.
 inline std::string pad(const std::string& text, std::size_t width) {

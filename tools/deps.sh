@@ -2,16 +2,19 @@
 # Installs the Debian packages that tolvane's build needs, when missing.
 #   tools/deps.sh build   compiler and CMake: enough to build the tool
 #   tools/deps.sh test    also GoogleTest and the disc tools the tests use
+#   tools/deps.sh fuzz    also clang and its sanitizer and libFuzzer runtimes
 # Runs apt-get (through sudo when not root) only if something is missing.
 set -eu
 
 build="cmake make g++"
 test="$build libgtest-dev xorriso genisoimage dumpet mtools"
+fuzz="$build clang libclang-rt-14-dev"
 
 case "${1:-}" in
   build) wanted=$build ;;
   test) wanted=$test ;;
-  *) echo "usage: tools/deps.sh build|test" >&2; exit 2 ;;
+  fuzz) wanted=$fuzz ;;
+  *) echo "usage: tools/deps.sh build|test|fuzz" >&2; exit 2 ;;
 esac
 
 missing=""
