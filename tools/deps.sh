@@ -3,18 +3,25 @@
 #   tools/deps.sh build   compiler and CMake: enough to build the tool
 #   tools/deps.sh test    also GoogleTest and the disc tools the tests use
 #   tools/deps.sh fuzz    also clang and its sanitizer and libFuzzer runtimes
+#   tools/deps.sh bench   the build, plus what bench/run.sh times and measures with
+#                         and the disc tools it compares tolvane with
 # Runs apt-get (through sudo when not root) only if something is missing.
 set -eu
 
 build="cmake make g++"
 test="$build libgtest-dev xorriso genisoimage dumpet mtools"
 fuzz="$build clang libclang-rt-14-dev"
+# bench: hyperfine times, time gives /usr/bin/time -v (peak memory), strace
+# counts system calls; genisoimage (isoinfo), libcdio-utils (iso-info), dumpet
+# and xorriso are the tools compared with.
+bench="$build hyperfine time strace genisoimage libcdio-utils dumpet xorriso"
 
 case "${1:-}" in
   build) wanted=$build ;;
   test) wanted=$test ;;
   fuzz) wanted=$fuzz ;;
-  *) echo "usage: tools/deps.sh build|test|fuzz" >&2; exit 2 ;;
+  bench) wanted=$bench ;;
+  *) echo "usage: tools/deps.sh build|test|fuzz|bench" >&2; exit 2 ;;
 esac
 
 missing=""
