@@ -50,7 +50,7 @@ FileHandle open_read_only(const char* path, ErrorText* reason) {
         return file;
     }
     if (!S_ISREG(status.st_mode) && !S_ISBLK(status.st_mode)) {
-        set_reason(reason, "not a regular file or block device");
+        set_reason(reason, "Not a regular file or block device");
         ::close(fd);
         return file;
     }

@@ -148,8 +148,8 @@ TEST(Hostile, PathsThatAreNotImageFilesAreRefusedByName) {
         {file + "/x", "Not a directory", file},
         // Opening a FIFO must not wait for a writer: under `timeout` a hang
         // shows as status 124.
-        {fifo, "not a regular file or block device", fifo},
-        {"/dev/null", "not a regular file or block device", ""},
+        {fifo, "Not a regular file or block device", fifo},
+        {"/dev/null", "Not a regular file or block device", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
