@@ -17,21 +17,26 @@ inline std::string pad(const std::string& text, std::size_t width) {
 }
 inline std::string nuls(std::size_t count) { return std::string(count, '\0'); }
 
-// The report of an image whose every structure reads as zero bytes.
-inline const std::string kZeroReport =
-    kBanner + kSeparator +
-    "Primary volume\r\n"
-    "Standard Identifier:" + nuls(5) + "\r\n"
-    "System Identifier:" + nuls(32) + "\r\n"
-    "Volume Identifier:" + nuls(32) + "\r\n"
-    "Volume Set Identifier:" + nuls(128) + "\r\n"
-    "Publisher Identifier:" + nuls(128) + "\r\n"
-    "Data Preparer Identifier:" + nuls(128) + "\r\n"
-    "Application Identifier:" + nuls(128) + "\r\n"
-    "Logical Blocksize:0\r\n"
-    "Volume Size:0 blocks. 0MB\r\n"
-    "path_table:$00000000 (0)\r\n"
-    "root_directory:$00000000 (0)\r\n" +
+// The "Primary volume" section of an image built with put_primary_volume()
+// and the builder's default VolumeFields, but for the volume identifier.
+inline std::string fixture_volume_section(const std::string& volume = "TOLVANE_TEST") {
+    return "Primary volume\r\n"
+           "Standard Identifier:CD001\r\n"
+           "System Identifier:" + pad("LINUX", 32) + "\r\n"
+           "Volume Identifier:" + pad(volume, 32) + "\r\n"
+           "Volume Set Identifier:" + pad("SET", 128) + "\r\n"
+           "Publisher Identifier:" + pad("PUBLISHER", 128) + "\r\n"
+           "Data Preparer Identifier:" + pad("PREPARER", 128) + "\r\n"
+           "Application Identifier:" + pad("APPLICATION", 128) + "\r\n"
+           "Logical Blocksize:2048\r\n"
+           "Volume Size:64 blocks. 0MB\r\n"
+           "path_table:$00009800 (38912)\r\n"
+           "root_directory:$0000A800 (43008)\r\n";
+}
+
+// What follows the "Primary volume" section in the report of an image whose
+// boot record, catalog and boot image all read as zero bytes.
+inline const std::string kZeroBootSections =
     kSeparator +
     "boot-record-volume\r\n"
     "ISO9660_Identifier:" + nuls(5) + "\r\n"
@@ -52,3 +57,19 @@ inline const std::string kZeroReport =
     "boot_table.bi_length:0\r\n"
     "boot_table.bi_csum:$00000000\r\n";
 
+// The report of an image whose every structure reads as zero bytes.
+inline const std::string kZeroReport =
+    kBanner + kSeparator +
+    "Primary volume\r\n"
+    "Standard Identifier:" + nuls(5) + "\r\n"
+    "System Identifier:" + nuls(32) + "\r\n"
+    "Volume Identifier:" + nuls(32) + "\r\n"
+    "Volume Set Identifier:" + nuls(128) + "\r\n"
+    "Publisher Identifier:" + nuls(128) + "\r\n"
+    "Data Preparer Identifier:" + nuls(128) + "\r\n"
+    "Application Identifier:" + nuls(128) + "\r\n"
+    "Logical Blocksize:0\r\n"
+    "Volume Size:0 blocks. 0MB\r\n"
+    "path_table:$00000000 (0)\r\n"
+    "root_directory:$00000000 (0)\r\n" +
+    kZeroBootSections;

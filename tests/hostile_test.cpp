@@ -43,18 +43,7 @@ ImageBuilder bootable_image() {
 // The report of bootable_image(), in the pieces that truncation changes.
 const std::string kVolumeAndRecord =
     kBanner + kSeparator +
-    "Primary volume\r\n"
-    "Standard Identifier:CD001\r\n"
-    "System Identifier:" + pad("LINUX", 32) + "\r\n"
-    "Volume Identifier:" + pad("TOLVANE_TEST", 32) + "\r\n"
-    "Volume Set Identifier:" + pad("SET", 128) + "\r\n"
-    "Publisher Identifier:" + pad("PUBLISHER", 128) + "\r\n"
-    "Data Preparer Identifier:" + pad("PREPARER", 128) + "\r\n"
-    "Application Identifier:" + pad("APPLICATION", 128) + "\r\n"
-    "Logical Blocksize:2048\r\n"
-    "Volume Size:64 blocks. 0MB\r\n"
-    "path_table:$00009800 (38912)\r\n"
-    "root_directory:$0000A800 (43008)\r\n" +
+    fixture_volume_section() +
     kSeparator +
     "boot-record-volume\r\n"
     "ISO9660_Identifier:CD001\r\n"
