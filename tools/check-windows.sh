@@ -207,18 +207,30 @@ for arch in i686 x86_64; do
     esac
   done
 
-  # A write that fails: standard output on a full device.
-  linux_status=0 win_status=0
-  "$linux" samples/sample.iso >/dev/full 2>"$work/err.linux" || linux_status=$?
-  timeout 120 wine "build-win-$arch/tolvane.exe" samples/sample.iso >/dev/full \
-    2>"$work/err.win" || win_status=$?
-  if [ "$linux_status" = 1 ] && [ "$win_status" = 1 ] &&
-     grep -q '^tolvane: error writing standard output' "$work/err.win"; then
-    echo "PASS $arch write to a full device: status 1 ($(head -n 1 "$work/err.win"))"
-  else
-    fail "$arch write to a full device: status $win_status on Windows, $linux_status on Linux, expected 1"
-    sed 's/^/    windows stderr: /' "$work/err.win"
-  fi
+  # Writes that fail: standard output on a full device, and no standard
+  # output at all. Nothing to compare but the status and the error line.
+  for output in full closed; do
+    linux_status=0 win_status=0
+    if [ $output = full ]; then
+      "$linux" samples/sample.iso >/dev/full 2>"$work/err.linux" || linux_status=$?
+      timeout 120 wine "build-win-$arch/tolvane.exe" samples/sample.iso >/dev/full \
+        2>"$work/err.win" || win_status=$?
+      name="write to a full device"
+    else
+      "$linux" samples/sample.iso >&- 2>"$work/err.linux" || linux_status=$?
+      timeout 120 wine "build-win-$arch/tolvane.exe" samples/sample.iso >&- \
+        2>"$work/err.win" || win_status=$?
+      name="closed standard output"
+    fi
+    if [ "$linux_status" = 1 ] && [ "$win_status" = 1 ] &&
+       grep -q '^tolvane: error writing standard output' "$work/err.win"; then
+      echo "PASS $arch $name: status 1 ($(head -n 1 "$work/err.win"))"
+    else
+      fail "$arch $name: status $win_status on Windows, $linux_status on Linux, expected 1"
+      sed 's/^/    linux stderr: /' "$work/err.linux"
+      sed 's/^/    windows stderr: /' "$work/err.win"
+    fi
+  done
 done
 
 if [ "$failures" -ne 0 ]; then
