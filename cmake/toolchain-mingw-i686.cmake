@@ -1,7 +1,9 @@
 # Cross-builds tolvane for Windows (i686) from Linux with MinGW-w64.
 #   cmake -S . -B build-win-i686 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake
-# The executables are linked fully static (libgcc, libstdc++, winpthread),
-# so they need no DLL beyond the ones every Windows installation ships.
+# tolvane.exe is linked fully static (libgcc, libstdc++, winpthread), so it
+# needs no DLL beyond the ones every Windows installation ships: the project's
+# TOLVANE_STATIC option, on by default with MinGW, adds -static to that one
+# executable, so it is not repeated here for every program.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
@@ -17,8 +19,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # Lets CTest (and try_run) start the .exe files through wine.
 find_program(TOLVANE_WINE_PROGRAM NAMES wine)

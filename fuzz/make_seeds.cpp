@@ -26,7 +26,7 @@ ImageBuilder bootable(unsigned header_indicator) {
         image.put_u8(catalog + 64, header_indicator).put_u8(catalog + 65, 0xEF);
         image.put_le16(catalog + 66, 1).put(catalog + 68, "UEFI SECTION");
         put_boot_entry(image, catalog + 96, 0x88, 0, 8, 20);
-        put_boot_table(image, 20, 16, 20, 4096, "\xFF\x00\x80\x7F");
+        put_boot_table(image, 20, 16, 20, 4096, std::string("\xFF\x00\x80\x7F", 4));
     }
     return image;
 }

@@ -83,6 +83,19 @@ HANDLE standard_handle(Stream stream) {
 // Largest single ReadFile/WriteFile request; both take a 32-bit count.
 constexpr std::size_t max_transfer = 1u << 30;
 
+// Puts one of the C runtime's standard streams in binary mode. A process
+// started without that stream has no descriptor open for it, and _setmode
+// on such a descriptor goes to the runtime's invalid-parameter handler,
+// which may end the process; the stream is then left alone, as nothing
+// could be written to it anyway.
+void binary_mode(std::FILE* stream, Stream which) {
+    const HANDLE handle = standard_handle(which);
+    const int descriptor = _fileno(stream);
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE && descriptor >= 0) {
+        _setmode(descriptor, _O_BINARY);
+    }
+}
+
 }  // namespace
 
 FileHandle open_read_only(const char* path, ErrorText* reason) {
@@ -189,8 +202,8 @@ void prepare_standard_streams() {
     // the C runtime's streams must not turn "\n" into "\r\n" either.
     std::fflush(stdout);
     std::fflush(stderr);
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
+    binary_mode(stdout, Stream::standard_output);
+    binary_mode(stderr, Stream::standard_error);
     // A reader that went away shows up as a failed WriteFile
     // (ERROR_NO_DATA or ERROR_BROKEN_PIPE); Windows sends no signal.
 }

@@ -5,6 +5,8 @@
 #   tools/deps.sh fuzz    also clang and its sanitizer and libFuzzer runtimes
 #   tools/deps.sh bench   the build, plus what bench/run.sh times and measures with
 #                         and the disc tools it compares tolvane with
+#   tools/deps.sh windows the build, plus the MinGW-w64 cross compilers and
+#                         wine (64- and 32-bit) for tools/check-windows.sh
 # Runs apt-get (through sudo when not root) only if something is missing.
 set -eu
 
@@ -15,13 +17,18 @@ fuzz="$build clang libclang-rt-14-dev"
 # counts system calls; genisoimage (isoinfo), libcdio-utils (iso-info), dumpet
 # and xorriso are the tools compared with.
 bench="$build hyperfine time strace genisoimage libcdio-utils dumpet xorriso"
+# windows: mingw-w64 (g++-mingw-w64) cross-compiles for i686 and x86_64; wine64
+# runs the 64-bit executable and wine32:i386 the 32-bit one, which needs the
+# i386 architecture enabled in dpkg (done below when it is missing).
+windows="$build mingw-w64 g++-mingw-w64 wine wine64 wine32:i386"
 
 case "${1:-}" in
   build) wanted=$build ;;
   test) wanted=$test ;;
   fuzz) wanted=$fuzz ;;
   bench) wanted=$bench ;;
-  *) echo "usage: tools/deps.sh build|test|fuzz|bench" >&2; exit 2 ;;
+  windows) wanted=$windows ;;
+  *) echo "usage: tools/deps.sh build|test|fuzz|bench|windows" >&2; exit 2 ;;
 esac
 
 missing=""
@@ -34,5 +41,19 @@ done
 echo "tools/deps.sh: installing$missing" >&2
 as_root=""
 [ "$(id -u)" -eq 0 ] || as_root="sudo"
+# A package of another architecture (wine32:i386) can only be installed once
+# dpkg knows that architecture; the update below then fetches its lists.
+for package in $missing; do
+  case "$package" in
+    *:*)
+      arch=${package##*:}
+      if [ "$arch" != "$(dpkg --print-architecture)" ] &&
+         ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+        echo "tools/deps.sh: adding the $arch architecture to dpkg" >&2
+        $as_root dpkg --add-architecture "$arch"
+      fi
+      ;;
+  esac
+done
 $as_root apt-get update -q
 DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y -q --no-install-recommends $missing
