@@ -179,3 +179,12 @@ void count_line(Output& out, const char* label, std::uint16_t count) {
     append_hex_and_decimal(line, count, 4, static_cast<std::uint32_t>(count) * 512u);
     write(out, line);
 }
+
+void blocks_line(Output& out, const char* label, std::uint32_t sectors) {
+    Line line = start_line(label);
+    append_decimal(line, sectors);
+    append_label(line, " blocks. ");
+    append_decimal(line, byte_position(sectors) / 1048576u);
+    append(line, "MB", 2);
+    write(out, line);
+}

@@ -37,3 +37,6 @@ void sector_line(Output& out, const char* label, Sector sector);
 void position_line(Output& out, const char* label, Sector sector);
 // "0004 (2048)": a count of 512-byte sectors in hex, its bytes in decimal.
 void count_line(Output& out, const char* label, std::uint16_t count);
+// "1234 blocks. 2MB": a size in sectors, then in whole megabytes
+// (sectors x 2048 / 2^20, rounded down).
+void blocks_line(Output& out, const char* label, std::uint32_t sectors);

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "eltorito.hpp"
 #include "report.hpp"
@@ -112,21 +111,6 @@ std::size_t read_memory(const Image& image, BytePosition position,
     return delivered;
 }
 
-void reset_run(Run& run) {
-    std::memset(&run.buffers, 0, sizeof run.buffers);
-    run.image = Image{"", platform::FileHandle{}, nullptr, 0};
-    run.out.capture = nullptr;
-    run.out.line_by_line = false;
-    run.out.terminal_safe = false;
-    run.out.failed = false;
-    run.out.reason.text[0] = '\0';
-    run.out.used = 0;
-    run.diag.capture = nullptr;
-    run.read_failed = false;
-}
-
-// Passes on the last lines of the report and returns the run's exit status:
-// `status` unless the output refused the report or a read failed.
 // Says why standard output refused the report, and fails the run.
 int refused_output(Run& run) {
     char line[512];
@@ -136,6 +120,8 @@ int refused_output(Run& run) {
     return kFailure;
 }
 
+// Passes on the last lines of the report and returns the run's exit status:
+// `status` unless the output refused the report or a read failed.
 int finish(Run& run, int status) {
     if (!flush_output(run.out)) {
         return refused_output(run);
@@ -225,28 +211,23 @@ void report_sections(Run& run) {
     boot_catalog_section(run, catalog);
 }
 
-int report_memory_image(const unsigned char* bytes, std::uint64_t size,
+int report_memory_image(const unsigned char* bytes, std::uint64_t size, bool as_on_terminal,
                         std::string* report, std::string* diagnostics) {
-    Run* run = new (std::nothrow) Run;
-    if (run == nullptr) {
-        return kFailure;
-    }
-    reset_run(*run);
     static const unsigned char kNoBytes[1] = {0};
-    run->image = Image{"(memory)", platform::FileHandle{}, bytes != nullptr ? bytes : kNoBytes, size};
-    run->out.capture = report;
-    run->diag.capture = diagnostics;
-    banner_line(run->out);
-    report_sections(*run);
-    const int status = finish(*run, kSuccess);
-    delete run;
-    return status;
+    Run run{};
+    run.image = Image{"(memory)", platform::FileHandle{}, bytes != nullptr ? bytes : kNoBytes, size};
+    run.out.capture = report;
+    run.out.line_by_line = as_on_terminal;
+    run.out.terminal_safe = as_on_terminal;
+    run.diag.capture = diagnostics;
+    banner_line(run.out);
+    report_sections(run);
+    return finish(run, kSuccess);
 }
 
 int tolvane_main(int argc, char** argv) {
     platform::prepare_standard_streams();
-    Run run;
-    reset_run(run);
+    Run run{};  // zero bytes throughout: empty buffers, nothing written yet
     const bool terminal = platform::is_terminal(platform::Stream::standard_output);
     run.out.line_by_line = terminal;
     run.out.terminal_safe = terminal;

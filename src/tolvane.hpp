@@ -50,9 +50,10 @@ void banner_line(Output& out);
 void report_sections(Run& run);
 
 // Sets up a run that reads `size` bytes held in memory and gathers its report
-// and its diagnostics in strings. Returns the exit status the command would
-// end with.
-int report_memory_image(const unsigned char* bytes, std::uint64_t size,
+// and its diagnostics in strings; `as_on_terminal` writes the report as for a
+// terminal (line by line, unsafe field bytes as '?'). Returns the exit status
+// the command would end with.
+int report_memory_image(const unsigned char* bytes, std::uint64_t size, bool as_on_terminal,
                         std::string* report, std::string* diagnostics);
 
 // The command: tolvane [--] IMAGE, or tolvane --help | -h | --version | -V

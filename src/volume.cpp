@@ -8,22 +8,6 @@ namespace {
 constexpr Sector kPrimaryVolumeSector = 16;
 constexpr Sector kBootRecordSector = 17;
 
-// "Volume Size:1234 blocks. 2MB": the size in sectors, then in whole
-// megabytes (size x 2048 / 2^20, rounded down).
-void volume_size_line(Output& out, std::uint32_t sectors) {
-    char line[64] = "Volume Size:";
-    std::size_t length = 12;
-    length += decimal(sectors, line + length);
-    const char blocks[] = " blocks. ";
-    for (const char* c = blocks; *c != '\0'; ++c) {
-        line[length++] = *c;
-    }
-    length += decimal(byte_position(sectors) / 1048576u, line + length);
-    line[length++] = 'M';
-    line[length++] = 'B';
-    write_line(out, line, length);
-}
-
 }  // namespace
 
 void primary_volume_section(Run& run) {
@@ -40,7 +24,7 @@ void primary_volume_section(Run& run) {
     text_line(out, "Data Preparer Identifier:", field_text(pvd_record + 446, 128));
     text_line(out, "Application Identifier:", field_text(pvd_record + 574, 128));
     decimal_line(out, "Logical Blocksize:", le16_at(pvd_record, 128));
-    volume_size_line(out, le32_at(pvd_record, 80));
+    blocks_line(out, "Volume Size:", le32_at(pvd_record, 80));
     position_line(out, "path_table:$", le32_at(pvd_record, 140));
     position_line(out, "root_directory:$", le32_at(pvd_record, 158));
 }

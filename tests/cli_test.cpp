@@ -10,6 +10,7 @@
 #include "expected_reports.hpp"
 #include "image_builder.hpp"
 #include "run_command.hpp"
+#include "scratch_dir.hpp"
 
 namespace {
 
@@ -17,22 +18,10 @@ const std::string kTool = TOLVANE_EXECUTABLE;
 
 class Cli : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char name[] = "/tmp/tolvane-cli-XXXXXX";
-        dir_ = mkdtemp(name);
-    }
-    void TearDown() override {
-        std::string command = "rm -rf '" + dir_ + "'";
-        ASSERT_EQ(std::system(command.c_str()), 0);
-    }
     std::string write_image(const std::string& name, const ImageBuilder& image) {
-        const std::string path = dir_ + "/" + name;
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(image.bytes().data()),
-                  static_cast<std::streamsize>(image.size()));
-        return path;
+        return dir_.write(name, image);
     }
-    std::string dir_;
+    ScratchDir dir_;
 };
 
 ImageBuilder small_image() {
@@ -53,10 +42,10 @@ TEST_F(Cli, NoArgumentGivesUsageAndStatusTwo) {
 
 TEST_F(Cli, UnopenableImagesAreNamedWithTheReason) {
     struct Case { std::string path; std::string reason; };
-    const std::string missing = dir_ + "/missing.iso";
+    const std::string missing = dir_.path() + "/missing.iso";
     const Case cases[] = {
         {missing, "No such file or directory"},
-        {dir_, "Is a directory"},
+        {dir_.path(), "Is a directory"},
         {"", "No such file or directory"},
     };
     for (const Case& c : cases) {
@@ -102,10 +91,7 @@ TEST_F(Cli, TruncatedImageWarnsAndStillReportsToTheEnd) {
               "tolvane: warning: " + path + ": 452 of the 512 bytes at byte position 34816 "
               "lie past the end of the image; read as zero bytes\n");
     const std::string tail =
-        "boot-record-volume\r\n"
-        "ISO9660_Identifier:CD001\r\n"
-        "Boot_System_identifier:EL TORITO SPECIFICATION\r\n"
-        "first_sector_of_Boot_Catalog:$00000000 (0)\r\n" +
+        boot_record_section("$00000000 (0)") +
         kZeroReport.substr(kZeroReport.rfind(kSeparator));
     ASSERT_GE(result.out.size(), tail.size());
     EXPECT_EQ(result.out.substr(result.out.size() - tail.size()), tail);

@@ -34,6 +34,15 @@ inline std::string fixture_volume_section(const std::string& volume = "TOLVANE_T
            "root_directory:$0000A800 (43008)\r\n";
 }
 
+// The "boot-record-volume" section of an El Torito boot record whose catalog
+// pointer is shown as `catalog` ("$00000014 (40960)").
+inline std::string boot_record_section(const std::string& catalog) {
+    return "boot-record-volume\r\n"
+           "ISO9660_Identifier:CD001\r\n"
+           "Boot_System_identifier:EL TORITO SPECIFICATION\r\n"
+           "first_sector_of_Boot_Catalog:" + catalog + "\r\n";
+}
+
 // What follows the "Primary volume" section in the report of an image whose
 // boot record, catalog and boot image all read as zero bytes.
 inline const std::string kZeroBootSections =

@@ -45,10 +45,7 @@ const std::string kVolumeAndRecord =
     kBanner + kSeparator +
     fixture_volume_section() +
     kSeparator +
-    "boot-record-volume\r\n"
-    "ISO9660_Identifier:CD001\r\n"
-    "Boot_System_identifier:EL TORITO SPECIFICATION\r\n"
-    "first_sector_of_Boot_Catalog:$00000014 (40960)\r\n" +
+    boot_record_section("$00000014 (40960)") +
     kSeparator;
 const std::string kValidationEntry =
     "boot-catalog\r\n"

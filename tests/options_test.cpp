@@ -12,6 +12,7 @@
 #include "expected_reports.hpp"
 #include "image_builder.hpp"
 #include "run_command.hpp"
+#include "scratch_dir.hpp"
 
 namespace {
 
@@ -37,21 +38,17 @@ std::string volume_only_report(const std::string& volume) {
 class Options : public ::testing::Test {
 protected:
     void SetUp() override {
-        char name[] = "/tmp/tolvane-options-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir_ = name;
+        ASSERT_FALSE(dir_.path().empty());
         char cwd[4096];
         ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
         previous_dir_ = cwd;
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
+        ASSERT_EQ(chdir(dir_.path().c_str()), 0);
         for (const char* name : {"-dash.iso", "--help", "-", "-x", "plain.iso"}) {
-            write_image(name, volume_only_image(volume_of(name)));
+            dir_.write(name, volume_only_image(volume_of(name)));
         }
     }
     void TearDown() override {
         ASSERT_EQ(chdir(previous_dir_.c_str()), 0);
-        const std::string command = "rm -rf '" + dir_ + "'";
-        ASSERT_EQ(std::system(command.c_str()), 0);
     }
     // Each image's volume identifier: its name in capitals, dashes and dots
     // as underscores (d-characters, as a mastering tool would write it).
@@ -62,17 +59,12 @@ protected:
         }
         return volume;
     }
-    static void write_image(const std::string& name, const ImageBuilder& image) {
-        std::ofstream out(name, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(image.bytes().data()),
-                  static_cast<std::streamsize>(image.size()));
-    }
     static CommandResult run(std::vector<std::string> args,
                              StdoutTo stdout_to = StdoutTo::file) {
         args.insert(args.begin(), kTool);
         return run_command(args, stdout_to);
     }
-    std::string dir_;
+    ScratchDir dir_;
     std::string previous_dir_;
 };
 

@@ -21,7 +21,7 @@ struct Result {
 
 Result report_of(const ImageBuilder& image) {
     Result result;
-    result.status = report_memory_image(image.bytes().data(), image.size(), &result.report,
+    result.status = report_memory_image(image.bytes().data(), image.size(), false, &result.report,
                                         &result.diagnostics);
     return result;
 }
@@ -66,10 +66,7 @@ const std::string kBootableReport =
     kBanner + kSeparator +
     fixture_volume_section() +
     kSeparator +
-    "boot-record-volume\r\n"
-    "ISO9660_Identifier:CD001\r\n"
-    "Boot_System_identifier:EL TORITO SPECIFICATION\r\n"
-    "first_sector_of_Boot_Catalog:$00000020 (65536)\r\n" +
+    boot_record_section("$00000020 (65536)") +
     kSeparator +
     "boot-catalog\r\n"
     "->Validation Entry [entry #0]\r\n"

@@ -36,10 +36,10 @@ inline std::string temp_dir() {
 
 inline CommandResult run_command(const std::vector<std::string>& args,
                                  StdoutTo stdout_to = StdoutTo::file) {
-    char out_name[] = "/tmp/tolvane-out-XXXXXX";
-    char err_name[] = "/tmp/tolvane-err-XXXXXX";
-    const int out_fd = mkstemp(out_name);
-    const int err_fd = mkstemp(err_name);
+    std::string out_name = temp_dir() + "/tolvane-out-XXXXXX";
+    std::string err_name = temp_dir() + "/tolvane-err-XXXXXX";
+    const int out_fd = mkstemp(&out_name[0]);
+    const int err_fd = mkstemp(&err_name[0]);
     int pipe_fds[2] = {-1, -1};
     if (stdout_to == StdoutTo::pipe_without_reader && pipe(pipe_fds) == 0) {
         close(pipe_fds[0]);  // the reader has gone before the first write
@@ -79,7 +79,7 @@ inline CommandResult run_command(const std::vector<std::string>& args,
     close(err_fd);
     result.out = read_whole_file(out_name);
     result.err = read_whole_file(err_name);
-    unlink(out_name);
-    unlink(err_name);
+    unlink(out_name.c_str());
+    unlink(err_name.c_str());
     return result;
 }

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -24,10 +24,8 @@ public:
     }
     ~ScratchDir() {
         if (!path_.empty()) {
-            const std::string command = "rm -rf '" + path_ + "'";
-            if (std::system(command.c_str()) != 0) {
-                // Nothing more to do: a leftover directory harms no test.
-            }
+            std::error_code ignored;  // a leftover directory harms no test
+            std::filesystem::remove_all(path_, ignored);
         }
     }
     ScratchDir(const ScratchDir&) = delete;

@@ -129,8 +129,8 @@ std::string expected_report(bool terminal) {
 // a pipe, EIO on a pseudo-terminal's master once the child has exited.
 CommandResult run_writing_to(const std::string& image, int writer, int reader) {
     CommandResult result;
-    char err_name[] = "/tmp/tolvane-err-XXXXXX";
-    const int err_fd = mkstemp(err_name);
+    std::string err_name = temp_dir() + "/tolvane-err-XXXXXX";
+    const int err_fd = mkstemp(&err_name[0]);
     const pid_t child = fork();
     if (child == 0) {
         setsid();
@@ -168,7 +168,7 @@ CommandResult run_writing_to(const std::string& image, int writer, int reader) {
     result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     close(err_fd);
     result.err = read_whole_file(err_name);
-    unlink(err_name);
+    unlink(err_name.c_str());
     return result;
 }
 
