@@ -7,19 +7,21 @@
 #include <cstdint>
 #include <string>
 
+#include "image.hpp"
+#include "layout.hpp"
+#include "messages.hpp"
 #include "platform.hpp"
 
 // A sector of an ISO 9660 image is 2048 bytes, whatever logical block size
 // the volume declares; every position tolvane reads or prints is counted in
 // these sectors.
 using Sector = std::uint32_t;
-using BytePosition = std::uint64_t;
-constexpr BytePosition kSectorSize = 2048;
+constexpr BytePosition kSectorSize = layout::kSector;
 
 // How many bytes each section reads.
-constexpr std::size_t kPvdRecordSize = 2048;   // the whole primary volume descriptor
+constexpr std::size_t kPvdRecordSize = layout::pvd::kSize;  // the whole primary volume descriptor
 constexpr std::size_t kSectorBufferSize = 512; // boot record descriptor, then boot catalog
-constexpr std::size_t kBootTableSize = 64;     // start of a boot image
+constexpr std::size_t kBootTableSize = layout::boot_table::kSize;  // start of a boot image
 
 // The three buffers of a run. They start as zero bytes, and a read fills
 // every byte it was asked for (missing bytes become zero bytes), so nothing
@@ -38,15 +40,6 @@ struct Text {
     std::size_t length;
 };
 
-// The image being reported: an open file, or bytes held in memory (tests and
-// the fuzzer drive the whole report this way, with no file at all).
-struct Image {
-    const char* name;                // for messages
-    platform::FileHandle file;
-    const unsigned char* memory;     // non-null: read from here, not from `file`
-    std::uint64_t memory_size;
-};
-
 // Where report lines go: standard output, or a string for tests. Lines are
 // gathered in `pending` and passed on when it fills and at the end of the
 // run, or after every line when the output is a terminal.
@@ -61,14 +54,9 @@ struct Output {
     char pending[kOutputBufferSize];
 };
 
-// Where warnings and errors go: standard error, or a string for tests.
-struct Diagnostics {
-    std::string* capture;
-};
-
 // Everything one run owns.
 struct Run {
-    Image image;
+    ImageSource image;
     Output out;
     Diagnostics diag;
     ImageBuffers buffers;

@@ -42,6 +42,17 @@ std::size_t read_at_position(FileHandle file, std::uint64_t position,
 
 void close_file(FileHandle file);
 
+// What an open image is: its size in bytes (a regular file's size, or a
+// block device's or drive's as the device reports it), and for a device the
+// size of its sectors, the unit every read of it must come in.
+struct FileGeometry {
+    bool size_known;
+    std::uint64_t size;
+    bool is_device;
+    std::uint32_t sector_size;  // 1 when reads may be of any size
+};
+FileGeometry file_geometry(FileHandle file);
+
 enum class Stream { standard_output, standard_error };
 
 // Prepares the process's standard streams: binary standard output (so CR LF

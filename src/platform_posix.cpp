@@ -7,8 +7,12 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/fs.h>
+#endif
 
 namespace platform {
 
@@ -85,6 +89,36 @@ std::size_t read_at_position(FileHandle file, std::uint64_t position,
         delivered += static_cast<std::size_t>(got);
     }
     return delivered;
+}
+
+FileGeometry file_geometry(FileHandle file) {
+    FileGeometry geometry{false, 0, false, 1};
+    struct stat status;
+    if (!file.valid || ::fstat(file.fd, &status) != 0) {
+        return geometry;
+    }
+    if (S_ISREG(status.st_mode)) {
+        geometry.size_known = true;
+        geometry.size = static_cast<std::uint64_t>(status.st_size);
+        return geometry;
+    }
+    geometry.is_device = S_ISBLK(status.st_mode);
+#if defined(__linux__)
+    // fstat gives 0 for a block device; the device knows its own size and
+    // the size of its logical sectors.
+    if (geometry.is_device) {
+        std::uint64_t bytes = 0;
+        if (::ioctl(file.fd, BLKGETSIZE64, &bytes) == 0) {
+            geometry.size_known = true;
+            geometry.size = bytes;
+        }
+        int sector = 0;
+        if (::ioctl(file.fd, BLKSSZGET, &sector) == 0 && sector > 0) {
+            geometry.sector_size = static_cast<std::uint32_t>(sector);
+        }
+    }
+#endif
+    return geometry;
 }
 
 void close_file(FileHandle file) {

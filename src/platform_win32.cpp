@@ -191,6 +191,16 @@ std::size_t read_at_position(FileHandle file, std::uint64_t position,
     return total;
 }
 
+FileGeometry file_geometry(FileHandle file) {
+    FileGeometry geometry{false, 0, false, 1};
+    LARGE_INTEGER size;
+    if (file.valid && GetFileSizeEx(static_cast<HANDLE>(file.handle), &size)) {
+        geometry.size_known = true;
+        geometry.size = static_cast<std::uint64_t>(size.QuadPart);
+    }
+    return geometry;
+}
+
 void close_file(FileHandle file) {
     if (file.valid) {
         CloseHandle(static_cast<HANDLE>(file.handle));

@@ -93,6 +93,20 @@ Text raw_text(const unsigned char* field, std::size_t count) {
     return Text{field, count};
 }
 
+Text field_text(const unsigned char* field, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i) {
+        if (field[i] != ' ') {
+            return Text{field, width};
+        }
+    }
+    return Text{field, 0};
+}
+
+std::uint32_t swap_bytes32(std::uint32_t value) {
+    return ((value & 0x000000FFu) << 24) | ((value & 0x0000FF00u) << 8) |
+           ((value & 0x00FF0000u) >> 8) | ((value & 0xFF000000u) >> 24);
+}
+
 bool flush_output(Output& out) {
     if (out.failed) {
         return false;
@@ -121,6 +135,25 @@ void write_line(Output& out, const char* bytes, std::size_t count) {
     out.used += count;
     out.pending[out.used++] = '\r';
     out.pending[out.used++] = '\n';
+    if (out.line_by_line) {
+        flush_output(out);
+    }
+}
+
+void write_bytes(Output& out, const char* bytes, std::size_t count) {
+    while (count > 0 && !out.failed) {
+        if (out.used == kOutputBufferSize && !flush_output(out)) {
+            return;
+        }
+        std::size_t piece = kOutputBufferSize - out.used;
+        if (piece > count) {
+            piece = count;
+        }
+        std::memcpy(out.pending + out.used, bytes, piece);
+        out.used += piece;
+        bytes += piece;
+        count -= piece;
+    }
     if (out.line_by_line) {
         flush_output(out);
     }

@@ -20,8 +20,19 @@ BytePosition byte_position(Sector sector);
 // Exactly `count` bytes of a field, unexamined.
 Text raw_text(const unsigned char* field, std::size_t count);
 
+// The `width` bytes of an identifier field as stored, spaces included; a
+// field of nothing but spaces is the empty text.
+Text field_text(const unsigned char* field, std::size_t width);
+
+// The value with its four bytes in reverse order.
+std::uint32_t swap_bytes32(std::uint32_t value);
+
 // Writes one line: its bytes, then CR LF.
 void write_line(Output& out, const char* bytes, std::size_t count);
+
+// Writes bytes as they are, with no line end of their own (the JSON and
+// check outputs, whose lines end with LF).
+void write_bytes(Output& out, const char* bytes, std::size_t count);
 
 // Passes on whatever lines are still gathered. False when the output refused them.
 bool flush_output(Output& out);

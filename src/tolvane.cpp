@@ -1,9 +1,13 @@
 #include "tolvane.hpp"
 
-#include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "eltorito.hpp"
+#include "extract.hpp"
+#include "modes.hpp"
+#include "read.hpp"
 #include "report.hpp"
 #include "volume.hpp"
 
@@ -15,11 +19,6 @@ namespace {
 
 constexpr const char* kBanner = "tolvane " TOLVANE_VERSION " by tolvane-maintainers@example.org";
 constexpr const char* kSeparator = "*****************************************";
-
-// Exit statuses.
-constexpr int kSuccess = 0;
-constexpr int kFailure = 1;  // unreadable image, read error, refused output
-constexpr int kUsage = 2;
 
 // What `tolvane --help` prints. Unlike the report, whose lines end with
 // CR LF everywhere, this is text for people: plain LF line ends, the same
@@ -65,7 +64,8 @@ constexpr const char kHelp[] =
 
 // What the first argument asks for. Options are recognised there only, and
 // spelled out whole; "-" alone is an image name, as with most Unix tools.
-enum class FirstArgument { image, help, version, end_of_options, unknown_option };
+enum class FirstArgument { image, help, version, end_of_options, json, check, boot_image,
+                           unknown_option };
 
 FirstArgument first_argument(const char* argument) {
     if (argument[0] != '-' || argument[1] == '\0') {
@@ -80,125 +80,28 @@ FirstArgument first_argument(const char* argument) {
     if (std::strcmp(argument, "--version") == 0 || std::strcmp(argument, "-V") == 0) {
         return FirstArgument::version;
     }
+    if (std::strcmp(argument, "--json") == 0) {
+        return FirstArgument::json;
+    }
+    if (std::strcmp(argument, "--check") == 0) {
+        return FirstArgument::check;
+    }
+    if (std::strcmp(argument, "--boot-image") == 0) {
+        return FirstArgument::boot_image;
+    }
     return FirstArgument::unknown_option;
-}
-
-// Writes one line of warning or error to standard error (or the test's string).
-void diagnostic(Diagnostics& diag, const char* line) {
-    const std::size_t length = std::strlen(line);
-    if (diag.capture != nullptr) {
-        diag.capture->append(line, length);
-        diag.capture->push_back('\n');
-        return;
-    }
-    char text[8192 + 2];
-    std::size_t kept = length < 8192 ? length : 8192;
-    std::memcpy(text, line, kept);
-    text[kept++] = '\n';
-    platform::ErrorText ignored;
-    platform::write_all(platform::Stream::standard_error, text, kept, &ignored);
-}
-
-// Copies what the in-memory image holds at `position`; nothing past its end.
-std::size_t read_memory(const Image& image, BytePosition position,
-                        unsigned char* buffer, std::size_t count) {
-    if (position >= image.memory_size) {
-        return 0;
-    }
-    const std::uint64_t available = image.memory_size - position;
-    const std::size_t delivered = available < count ? static_cast<std::size_t>(available) : count;
-    std::memcpy(buffer, image.memory + position, delivered);
-    return delivered;
-}
-
-// Says why standard output refused the report, and fails the run.
-int refused_output(Run& run) {
-    char line[512];
-    std::snprintf(line, sizeof line, "tolvane: error writing standard output: %s",
-                  run.out.reason.text);
-    diagnostic(run.diag, line);
-    return kFailure;
 }
 
 // Passes on the last lines of the report and returns the run's exit status:
 // `status` unless the output refused the report or a read failed.
 int finish(Run& run, int status) {
     if (!flush_output(run.out)) {
-        return refused_output(run);
+        return refused_output(run.out, run.diag);
     }
     return run.read_failed ? kFailure : status;
 }
 
 }  // namespace
-
-Text field_text(const unsigned char* field, std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i) {
-        if (field[i] != ' ') {
-            return Text{field, width};
-        }
-    }
-    return Text{field, 0};
-}
-
-std::uint32_t swap_bytes32(std::uint32_t value) {
-    return ((value & 0x000000FFu) << 24) | ((value & 0x0000FF00u) << 8) |
-           ((value & 0x00FF0000u) >> 8) | ((value & 0xFF000000u) >> 24);
-}
-
-bool open_image(Run& run, const char* path) {
-    platform::ErrorText reason;
-    run.image.name = path;
-    run.image.file = platform::open_read_only(path, &reason);
-    if (!run.image.file.valid) {
-        flush_output(run.out);  // the banner comes before the message
-        char line[8192];
-        std::snprintf(line, sizeof line, "tolvane: %s: %s", path, reason.text);
-        diagnostic(run.diag, line);
-        return false;
-    }
-    return true;
-}
-
-void read_at(Run& run, BytePosition position, unsigned char* buffer, std::size_t count) {
-    bool failed = false;
-    platform::ErrorText reason;
-    reason.text[0] = '\0';
-    std::size_t delivered;
-    if (run.image.memory != nullptr || !run.image.file.valid) {
-        delivered = read_memory(run.image, position, buffer, count);
-    } else {
-        delivered = platform::read_at_position(run.image.file, position, buffer, count,
-                                               &failed, &reason);
-    }
-    if (delivered >= count) {
-        return;
-    }
-    // Never let an earlier read's bytes stand in for bytes the image lacks.
-    std::memset(buffer + delivered, 0, count - delivered);
-    char line[8192];
-    const unsigned long long at = position;
-    const unsigned long long missing = count - delivered;
-    if (failed) {
-        run.read_failed = true;
-        std::snprintf(line, sizeof line,
-                      "tolvane: %s: read error at byte position %llu: %s; "
-                      "%llu of %zu bytes read as zero bytes",
-                      run.image.name, at, reason.text, missing, count);
-    } else {
-        std::snprintf(line, sizeof line,
-                      "tolvane: warning: %s: %llu of the %zu bytes at byte position %llu "
-                      "lie past the end of the image; read as zero bytes",
-                      run.image.name, missing, count, at);
-    }
-    diagnostic(run.diag, line);
-}
-
-void close_image(Run& run) {
-    if (run.image.memory == nullptr && run.image.file.valid) {
-        platform::close_file(run.image.file);
-        run.image.file.valid = false;
-    }
-}
 
 void banner_line(Output& out) { heading_line(out, kBanner); }
 
@@ -213,9 +116,8 @@ void report_sections(Run& run) {
 
 int report_memory_image(const unsigned char* bytes, std::uint64_t size, bool as_on_terminal,
                         std::string* report, std::string* diagnostics) {
-    static const unsigned char kNoBytes[1] = {0};
     Run run{};
-    run.image = Image{"(memory)", platform::FileHandle{}, bytes != nullptr ? bytes : kNoBytes, size};
+    memory_image_source(run.image, "(memory)", bytes, size);
     run.out.capture = report;
     run.out.line_by_line = as_on_terminal;
     run.out.terminal_safe = as_on_terminal;
@@ -225,33 +127,23 @@ int report_memory_image(const unsigned char* bytes, std::uint64_t size, bool as_
     return finish(run, kSuccess);
 }
 
-int tolvane_main(int argc, char** argv) {
-    platform::prepare_standard_streams();
-    Run run{};  // zero bytes throughout: empty buffers, nothing written yet
-    const bool terminal = platform::is_terminal(platform::Stream::standard_output);
-    run.out.line_by_line = terminal;
-    run.out.terminal_safe = terminal;
+namespace {
 
-    const FirstArgument first = argc < 2 ? FirstArgument::image : first_argument(argv[1]);
-    if (first == FirstArgument::help) {
-        if (!platform::write_all(platform::Stream::standard_output, kHelp, sizeof kHelp - 1,
-                                 &run.out.reason)) {
-            return refused_output(run);
-        }
-        return kSuccess;
-    }
+void unknown_option(Diagnostics& diag, const char* option) {
+    diagnostic(diag, std::string("tolvane: unknown option '") + option + "'");
+    diagnostic(diag, "Try 'tolvane --help' for more information.");
+}
 
-    // Every other run starts with the banner, the report's own first line.
+// The report of one image: tolvane [--] IMAGE.
+int report_mode(Run& run, int argc, char** argv, FirstArgument first) {
+    // Every run starts with the banner, the report's own first line.
     banner_line(run.out);
     if (first == FirstArgument::version) {
         return finish(run, kSuccess);
     }
     if (first == FirstArgument::unknown_option) {
         const int status = finish(run, kUsage);
-        char line[8192];
-        std::snprintf(line, sizeof line, "tolvane: unknown option '%s'", argv[1]);
-        diagnostic(run.diag, line);
-        diagnostic(run.diag, "Try 'tolvane --help' for more information.");
+        unknown_option(run.diag, argv[1]);
         return status;
     }
     const int image = first == FirstArgument::end_of_options ? 2 : 1;
@@ -266,4 +158,72 @@ int tolvane_main(int argc, char** argv) {
     report_sections(run);
     close_image(run);
     return finish(run, kSuccess);
+}
+
+// The images named after a mode's option (and its value): an optional "--",
+// then the names. Before "--", a name that begins with '-' is an unknown
+// option. False, with the message written, on a usage error.
+bool image_arguments(int argc, char** argv, int first, std::vector<std::string>* images,
+                     Diagnostics& diag) {
+    bool options_ended = false;
+    for (int i = first; i < argc; ++i) {
+        if (!options_ended && std::strcmp(argv[i], "--") == 0) {
+            options_ended = true;
+            continue;
+        }
+        if (!options_ended && argv[i][0] == '-' && argv[i][1] != '\0') {
+            unknown_option(diag, argv[i]);
+            return false;
+        }
+        options_ended = true;  // options stand before the first image only
+        images->push_back(argv[i]);
+    }
+    return true;
+}
+
+}  // namespace
+
+int tolvane_main(int argc, char** argv) {
+    platform::prepare_standard_streams();
+    Run run{};  // zero bytes throughout: empty buffers, nothing written yet
+    const bool terminal = platform::is_terminal(platform::Stream::standard_output);
+    run.out.line_by_line = terminal;
+    run.out.terminal_safe = terminal;
+    run.diag.terminal = platform::is_terminal(platform::Stream::standard_error);
+
+    const FirstArgument first = argc < 2 ? FirstArgument::image : first_argument(argv[1]);
+    switch (first) {
+        case FirstArgument::help:
+            if (!platform::write_all(platform::Stream::standard_output, kHelp, sizeof kHelp - 1,
+                                     &run.out.reason)) {
+                return refused_output(run.out, run.diag);
+            }
+            return kSuccess;
+        case FirstArgument::json:
+        case FirstArgument::check: {
+            std::vector<std::string> images;
+            if (!image_arguments(argc, argv, 2, &images, run.diag)) {
+                return kUsage;
+            }
+            if (images.empty()) {
+                diagnostic(run.diag, std::string("usage: tolvane ") + argv[1] + " [--] IMAGE...");
+                return kUsage;
+            }
+            return model_mode(first == FirstArgument::json ? ModelMode::json : ModelMode::check,
+                              images, run.out, run.diag);
+        }
+        case FirstArgument::boot_image: {
+            std::vector<std::string> images;
+            if (argc >= 3 && !image_arguments(argc, argv, 3, &images, run.diag)) {
+                return kUsage;
+            }
+            if (images.size() != 1) {
+                diagnostic(run.diag, "usage: tolvane --boot-image N [--] IMAGE");
+                return kUsage;
+            }
+            return boot_image_mode(argv[2], images[0], run.out, run.diag);
+        }
+        default:
+            return report_mode(run, argc, argv, first);
+    }
 }

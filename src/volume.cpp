@@ -1,12 +1,14 @@
 #include "volume.hpp"
 
+#include "read.hpp"
 #include "report.hpp"
-#include "tolvane.hpp"
 
 namespace {
 
-constexpr Sector kPrimaryVolumeSector = 16;
-constexpr Sector kBootRecordSector = 17;
+namespace pvd = layout::pvd;
+
+constexpr Sector kPrimaryVolumeSector = layout::kFirstDescriptorSector;
+constexpr Sector kBootRecordSector = layout::kBootRecordSector;
 
 }  // namespace
 
@@ -16,17 +18,22 @@ void primary_volume_section(Run& run) {
     heading_line(out, "Primary volume");
     read_at(run, byte_position(kPrimaryVolumeSector), run.buffers.pvd_record, kPvdRecordSize);
 
-    text_line(out, "Standard Identifier:", field_text(pvd_record + 1, 5));
-    text_line(out, "System Identifier:", field_text(pvd_record + 8, 32));
-    text_line(out, "Volume Identifier:", field_text(pvd_record + 40, 32));
-    text_line(out, "Volume Set Identifier:", field_text(pvd_record + 190, 128));
-    text_line(out, "Publisher Identifier:", field_text(pvd_record + 318, 128));
-    text_line(out, "Data Preparer Identifier:", field_text(pvd_record + 446, 128));
-    text_line(out, "Application Identifier:", field_text(pvd_record + 574, 128));
-    decimal_line(out, "Logical Blocksize:", le16_at(pvd_record, 128));
-    blocks_line(out, "Volume Size:", le32_at(pvd_record, 80));
-    position_line(out, "path_table:$", le32_at(pvd_record, 140));
-    position_line(out, "root_directory:$", le32_at(pvd_record, 158));
+    text_line(out, "Standard Identifier:",
+              field_text(pvd_record + layout::descriptor::kIdentifier, layout::descriptor::kIdentifierSize));
+    text_line(out, "System Identifier:", field_text(pvd_record + pvd::kSystemId, pvd::kSystemIdSize));
+    text_line(out, "Volume Identifier:", field_text(pvd_record + pvd::kVolumeId, pvd::kVolumeIdSize));
+    text_line(out, "Volume Set Identifier:",
+              field_text(pvd_record + pvd::kVolumeSetId, pvd::kVolumeSetIdSize));
+    text_line(out, "Publisher Identifier:",
+              field_text(pvd_record + pvd::kPublisherId, pvd::kPublisherIdSize));
+    text_line(out, "Data Preparer Identifier:",
+              field_text(pvd_record + pvd::kPreparerId, pvd::kPreparerIdSize));
+    text_line(out, "Application Identifier:",
+              field_text(pvd_record + pvd::kApplicationId, pvd::kApplicationIdSize));
+    decimal_line(out, "Logical Blocksize:", le16_at(pvd_record, pvd::kLogicalBlockSize));
+    blocks_line(out, "Volume Size:", le32_at(pvd_record, pvd::kVolumeSpaceSize));
+    position_line(out, "path_table:$", le32_at(pvd_record, pvd::kPathTableL));
+    position_line(out, "root_directory:$", le32_at(pvd_record, pvd::kRootExtent));
 }
 
 Sector boot_record_section(Run& run) {
@@ -36,9 +43,10 @@ Sector boot_record_section(Run& run) {
     read_at(run, byte_position(kBootRecordSector), run.buffers.sector_buffer, kSectorBufferSize);
 
     // Only the first 23 of the boot system identifier's 32 bytes are shown.
-    text_line(out, "ISO9660_Identifier:", raw_text(sector_buffer + 1, 5));
-    text_line(out, "Boot_System_identifier:", raw_text(sector_buffer + 7, 23));
-    const Sector first_sector_of_Boot_Catalog = le32_at(sector_buffer, 71);
+    text_line(out, "ISO9660_Identifier:",
+              raw_text(sector_buffer + layout::descriptor::kIdentifier, layout::descriptor::kIdentifierSize));
+    text_line(out, "Boot_System_identifier:", raw_text(sector_buffer + layout::boot_record::kSystemId, 23));
+    const Sector first_sector_of_Boot_Catalog = le32_at(sector_buffer, layout::boot_record::kCatalogSector);
     sector_line(out, "first_sector_of_Boot_Catalog:$", first_sector_of_Boot_Catalog);
     return first_sector_of_Boot_Catalog;
 }

@@ -10,7 +10,7 @@
 # Runs apt-get (through sudo when not root) only if something is missing.
 set -eu
 
-build="cmake make g++"
+build="cmake make g++ nlohmann-json3-dev"
 test="$build libgtest-dev xorriso genisoimage dumpet mtools"
 fuzz="$build clang libclang-rt-14-dev"
 # bench: hyperfine times, time gives /usr/bin/time -v (peak memory), strace

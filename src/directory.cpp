@@ -1,0 +1,3 @@
+#include "directory.hpp"
+
+void name_files(ImageSource&, ImageModel&) {}
