@@ -56,7 +56,7 @@ struct Output {
 
 // Everything one run owns.
 struct Run {
-    ImageSource image;
+    ImageSource* image;              // where the image is read from (it holds the read cache)
     Output out;
     Diagnostics diag;
     ImageBuffers buffers;

@@ -37,22 +37,50 @@ void reset(ImageSource& source, const char* name) {
     source.clock = 0;
     source.system_reads = 0;
     for (CachedBlock& block : source.blocks) {
-        block = CachedBlock{0, 0, false, 0};
+        block = CachedBlock{0, 0, 0, false, false, 0};
     }
 }
 
-// The cached block that starts at `start`, reading it when it is not cached.
-// Null when the source failed (the reason in `result`); a block the source
-// could not fill is cached with what arrived.
-const CachedBlock* block_at(ImageSource& source, std::uint64_t start, ReadResult& result,
-                            const unsigned char** bytes) {
+// Reads `count` bytes at `offset` of the block in `slot` into its own place
+// in the block's bytes; how many arrived. An error sets `failed` and `reason`.
+std::size_t read_into_block(ImageSource& source, int slot, std::size_t offset, std::size_t count,
+                            bool* failed, platform::ErrorText* reason) {
+    *failed = false;
+    reason->text[0] = '\0';
+    if (count == 0) {
+        return 0;
+    }
+    ++source.system_reads;
+    return source.reader.read(source.reader.context, source.blocks[slot].start + offset,
+                              source.block_bytes[slot] + offset, count, failed, reason);
+}
+
+// How many bytes of the block starting at `start` to ask for: all of it, but
+// for a device only the whole sectors it holds (its last block may be
+// shorter than ours, and its size is a whole number of sectors).
+std::size_t block_length(const ImageSource& source, std::uint64_t start) {
+    if (!source.size_known || !source.is_device) {
+        return kImageBlockSize;
+    }
+    if (start >= source.size) {
+        return 0;
+    }
+    const std::uint64_t left = source.size - start;
+    std::size_t wanted = left < kImageBlockSize ? static_cast<std::size_t>(left) : kImageBlockSize;
+    wanted -= wanted % source.device_sector;
+    return wanted;
+}
+
+// The slot of the cached block that starts at `start`, read when it is not
+// cached. A read that failed is cached too, with the bytes that arrived
+// before the error, so that a bad sector costs only the bytes behind it.
+int block_at(ImageSource& source, std::uint64_t start) {
     ++source.clock;
     for (int i = 0; i < 2; ++i) {
         CachedBlock& block = source.blocks[i];
         if (block.valid && block.start == start) {
             block.last_used = source.clock;
-            *bytes = source.block_bytes[i];
-            return &block;
+            return i;
         }
     }
     // Replace the block used longest ago (or one never used).
@@ -60,38 +88,42 @@ const CachedBlock* block_at(ImageSource& source, std::uint64_t start, ReadResult
                    : !source.blocks[1].valid ? 1
                    : source.blocks[0].last_used <= source.blocks[1].last_used ? 0 : 1;
     CachedBlock& block = source.blocks[slot];
-    block.valid = false;
-    std::size_t wanted = kImageBlockSize;
-    if (source.size_known && source.is_device) {
-        // A device's last block may be shorter than ours; ask only for the
-        // sectors that exist (its size is a whole number of sectors).
-        if (start >= source.size) {
-            block = CachedBlock{start, 0, true, source.clock};
-            *bytes = source.block_bytes[slot];
-            return &block;
-        }
-        const std::uint64_t left = source.size - start;
-        if (left < wanted) {
-            wanted = static_cast<std::size_t>(left);
-        }
-        const std::size_t sector = source.device_sector > 0 ? source.device_sector : 1;
-        wanted -= wanted % sector;
+    block = CachedBlock{start, block_length(source, start), 0, false, false, source.clock};
+    platform::ErrorText reason;
+    block.delivered = read_into_block(source, slot, 0, block.length, &block.failed, &reason);
+    block.valid = true;
+    return slot;
+}
+
+// After the read of a whole block failed before the bytes at `offset`: reads
+// just the device sectors that hold those `count` bytes, as an unaligned
+// read of them alone would have. Returns how many of the bytes arrived; on
+// an error the reason goes to `result`.
+std::size_t reread_sectors(ImageSource& source, int slot, std::size_t offset, std::size_t count,
+                           ReadResult& result) {
+    const CachedBlock& block = source.blocks[slot];
+    const std::size_t sector = source.device_sector;
+    const std::size_t first = offset - offset % sector;
+    std::size_t end = offset + count;
+    end += (sector - end % sector) % sector;
+    if (end > block.length) {
+        end = block.length;  // only a device's short last block is cut, at a sector
+    }
+    if (first >= end) {
+        return 0;
     }
     bool failed = false;
     platform::ErrorText reason;
-    reason.text[0] = '\0';
-    ++source.system_reads;
-    const std::size_t delivered = wanted == 0 ? 0
-        : source.reader.read(source.reader.context, start, source.block_bytes[slot], wanted,
-                             &failed, &reason);
+    const std::size_t arrived = read_into_block(source, slot, first, end - first, &failed, &reason);
     if (failed) {
         result.failed = true;
         result.reason = reason;
-        return nullptr;
     }
-    block = CachedBlock{start, delivered, true, source.clock};
-    *bytes = source.block_bytes[slot];
-    return &block;
+    if (first + arrived <= offset) {
+        return 0;
+    }
+    const std::size_t usable = first + arrived - offset;
+    return usable < count ? usable : count;
 }
 
 }  // namespace
@@ -150,23 +182,25 @@ ReadResult image_read(ImageSource& source, BytePosition position, unsigned char*
             break;  // past the last byte position there is
         }
         const std::uint64_t start = at - at % kImageBlockSize;
-        const unsigned char* bytes = nullptr;
-        const CachedBlock* block = block_at(source, start, result, &bytes);
-        if (block == nullptr) {
-            break;
-        }
+        const int slot = block_at(source, start);
+        const CachedBlock& block = source.blocks[slot];
         const std::size_t offset = static_cast<std::size_t>(at - start);
-        if (offset >= block->delivered) {
-            break;  // the image ends before this byte
+        std::size_t wanted = kImageBlockSize - offset;
+        if (wanted > count - result.delivered) {
+            wanted = count - result.delivered;
         }
-        std::size_t piece = block->delivered - offset;
-        if (piece > count - result.delivered) {
-            piece = count - result.delivered;
+        std::size_t piece = 0;
+        if (offset + wanted <= block.delivered) {
+            piece = wanted;
+        } else if (block.failed) {
+            piece = reread_sectors(source, slot, offset, wanted, result);
+        } else if (offset < block.delivered) {
+            piece = block.delivered - offset;  // the image ends inside the block
         }
-        std::memcpy(buffer + result.delivered, bytes + offset, piece);
+        std::memcpy(buffer + result.delivered, source.block_bytes[slot] + offset, piece);
         result.delivered += piece;
-        if (block->delivered < kImageBlockSize && offset + piece == block->delivered) {
-            break;  // the block was the image's last
+        if (piece < wanted) {
+            break;  // the image ends here, or a read failed
         }
     }
     return result;

@@ -28,7 +28,9 @@ constexpr std::size_t kImageBlockAlignment = 4096;
 
 struct CachedBlock {
     std::uint64_t start;      // byte position of the block's first byte
-    std::size_t delivered;    // how many of its bytes the source held
+    std::size_t length;       // how many bytes were asked for (less at a device's end)
+    std::size_t delivered;    // how many of them, from the first, arrived
+    bool failed;              // the read stopped at an error after `delivered` bytes
     bool valid;
     std::uint64_t last_used;  // for choosing which block to replace
 };

@@ -1,6 +1,7 @@
 #include "tolvane.hpp"
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -114,10 +115,10 @@ void report_sections(Run& run) {
     boot_catalog_section(run, catalog);
 }
 
-int report_memory_image(const unsigned char* bytes, std::uint64_t size, bool as_on_terminal,
-                        std::string* report, std::string* diagnostics) {
+int report_image_source(ImageSource& source, bool as_on_terminal, std::string* report,
+                        std::string* diagnostics) {
     Run run{};
-    memory_image_source(run.image, "(memory)", bytes, size);
+    run.image = &source;
     run.out.capture = report;
     run.out.line_by_line = as_on_terminal;
     run.out.terminal_safe = as_on_terminal;
@@ -125,6 +126,13 @@ int report_memory_image(const unsigned char* bytes, std::uint64_t size, bool as_
     banner_line(run.out);
     report_sections(run);
     return finish(run, kSuccess);
+}
+
+int report_memory_image(const unsigned char* bytes, std::uint64_t size, bool as_on_terminal,
+                        std::string* report, std::string* diagnostics) {
+    const std::unique_ptr<ImageSource> source(new ImageSource);
+    memory_image_source(*source, "(memory)", bytes, size);
+    return report_image_source(*source, as_on_terminal, report, diagnostics);
 }
 
 namespace {
@@ -185,7 +193,9 @@ bool image_arguments(int argc, char** argv, int first, std::vector<std::string>*
 
 int tolvane_main(int argc, char** argv) {
     platform::prepare_standard_streams();
+    ImageSource source;  // the report's image, with its read cache
     Run run{};  // zero bytes throughout: empty buffers, nothing written yet
+    run.image = &source;
     const bool terminal = platform::is_terminal(platform::Stream::standard_output);
     run.out.line_by_line = terminal;
     run.out.terminal_safe = terminal;

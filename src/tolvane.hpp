@@ -14,6 +14,13 @@ void banner_line(Output& out);
 // volume, of the boot record and of the boot catalog.
 void report_sections(Run& run);
 
+// Runs the report on an image source already set up (a test's reader, say)
+// and gathers its report and its diagnostics in strings; `as_on_terminal`
+// writes the report as for a terminal (line by line, unsafe field bytes as
+// '?'). Returns the exit status the command would end with.
+int report_image_source(ImageSource& source, bool as_on_terminal, std::string* report,
+                        std::string* diagnostics);
+
 // Sets up a run that reads `size` bytes held in memory and gathers its report
 // and its diagnostics in strings; `as_on_terminal` writes the report as for a
 // terminal (line by line, unsafe field bytes as '?'). Returns the exit status
