@@ -11,7 +11,8 @@
 set -eu
 
 build="cmake make g++ nlohmann-json3-dev"
-test="$build libgtest-dev xorriso genisoimage dumpet mtools"
+# test: mount gives losetup, for the loop device test (run as root).
+test="$build libgtest-dev xorriso genisoimage dumpet mtools mount"
 fuzz="$build clang libclang-rt-14-dev"
 # bench: hyperfine times, time gives /usr/bin/time -v (peak memory), strace
 # counts system calls; genisoimage (isoinfo), libcdio-utils (iso-info), dumpet
