@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "expected_reports.hpp"
 #include "image_builder.hpp"
@@ -109,6 +110,55 @@ TEST_F(Cli, RefusedOutputIsAnErrorWithStatusOne) {
         const CommandResult result = run_command({kTool, path}, c.to);
         EXPECT_EQ(result.status, 1) << c.reason;
         EXPECT_EQ(result.err, std::string("tolvane: error writing standard output: ") + c.reason + "\n");
+    }
+}
+
+#if defined(__linux__)
+TEST_F(Cli, ReadErrorIsReportedWithStatusOneAndNeverSpins) {
+    // /proc/self/mem is a regular file of size 0 whose reads at addresses
+    // the process has not mapped fail with EIO: every read of the report
+    // fails, at once, and the run must end (the alarm stops a spinning one).
+    const CommandResult result = run_command({kTool, "/proc/self/mem"}, StdoutTo::file, 10);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, kZeroReport);
+    const std::string line = "tolvane: /proc/self/mem: read error at byte position ";
+    EXPECT_EQ(result.err,
+              line + "32768: Input/output error; 2048 of 2048 bytes read as zero bytes\n" +
+              line + "34816: Input/output error; 512 of 512 bytes read as zero bytes\n" +
+              line + "0: Input/output error; 512 of 512 bytes read as zero bytes\n" +
+              line + "0: Input/output error; 64 of 64 bytes read as zero bytes\n");
+}
+#endif
+
+TEST_F(Cli, DiagnosticsLongerThanAnyBufferAreWrittenWhole) {
+    // Far beyond 8 KiB, and beyond the longest path the system opens.
+    const std::string option = "--" + std::string(9000, 'o');
+    std::string path = dir_.path();
+    while (path.size() <= 9000) {
+        path += "/missing-directory";
+    }
+    path += "/image.iso";
+    const std::string unknown = "tolvane: unknown option '" + option +
+                                "'\nTry 'tolvane --help' for more information.\n";
+    const std::string too_long = "tolvane: " + path + ": File name too long\n";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{kTool, option}, 2, kBanner, unknown},
+        {{kTool, "--json", option}, 2, "", unknown},
+        {{kTool, path}, 1, kBanner, too_long},
+        {{kTool, "--json", path}, 1, "", too_long},
+        {{kTool, "--check", path}, 1, "", too_long},
+    };
+    for (const Case& c : cases) {
+        const CommandResult result = run_command(c.args);
+        EXPECT_EQ(result.status, c.status) << c.args[1].substr(0, 20);
+        EXPECT_EQ(result.out, c.out) << c.args[1].substr(0, 20);
+        EXPECT_EQ(result.err, c.err) << c.args[1].substr(0, 20);
     }
 }
 

@@ -34,8 +34,11 @@ inline std::string temp_dir() {
     return dir != nullptr && *dir != '\0' ? dir : "/tmp";
 }
 
+// A nonzero `timeout_seconds` ends a child still running then with SIGALRM
+// (status 128 + 14), so that a run that would hang fails instead.
 inline CommandResult run_command(const std::vector<std::string>& args,
-                                 StdoutTo stdout_to = StdoutTo::file) {
+                                 StdoutTo stdout_to = StdoutTo::file,
+                                 unsigned timeout_seconds = 0) {
     std::string out_name = temp_dir() + "/tolvane-out-XXXXXX";
     std::string err_name = temp_dir() + "/tolvane-err-XXXXXX";
     const int out_fd = mkstemp(&out_name[0]);
@@ -64,6 +67,9 @@ inline CommandResult run_command(const std::vector<std::string>& args,
             argv.push_back(const_cast<char*>(arg.c_str()));
         }
         argv.push_back(nullptr);
+        if (timeout_seconds > 0) {
+            alarm(timeout_seconds);  // kept across execv
+        }
         execv(argv[0], argv.data());
         _exit(127);
     }
