@@ -124,24 +124,35 @@ std::string expected_report(bool terminal) {
            "virtual_sector_count:$0008 (4096)\r\n";
 }
 
-// Runs the tool on the image with standard output on `writer`, collecting
+// Which of the tool's streams goes to the terminal or pipe; the other goes
+// to a file.
+enum class Shown { standard_output = 1, standard_error = 2 };
+
+// Runs the tool with `args` and the `shown` stream on `writer`, collecting
 // what arrives at `reader` until the writing side is closed: end of file on
 // a pipe, EIO on a pseudo-terminal's master once the child has exited.
-CommandResult run_writing_to(const std::string& image, int writer, int reader) {
+CommandResult run_writing_to(const std::vector<std::string>& args, Shown shown, int writer,
+                             int reader) {
     CommandResult result;
-    std::string err_name = temp_dir() + "/tolvane-err-XXXXXX";
-    const int err_fd = mkstemp(&err_name[0]);
+    std::string file_name = temp_dir() + "/tolvane-file-XXXXXX";
+    const int file_fd = mkstemp(&file_name[0]);
+    const int shown_fd = static_cast<int>(shown);
     const pid_t child = fork();
     if (child == 0) {
         setsid();
         ioctl(writer, TIOCSCTTY, 0);  // a controlling terminal, as in a shell (no-op on a pipe)
-        dup2(writer, 1);
-        dup2(err_fd, 2);
+        dup2(writer, shown_fd);
+        dup2(file_fd, 3 - shown_fd);
         const int null_in = open("/dev/null", O_RDONLY);
         dup2(null_in, 0);
         close(reader);
         close(writer);
-        execl(kTool.c_str(), kTool.c_str(), image.c_str(), static_cast<char*>(nullptr));
+        std::vector<char*> argv{const_cast<char*>(kTool.c_str())};
+        for (const std::string& arg : args) {
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        }
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
         _exit(127);
     }
     close(writer);
@@ -160,21 +171,23 @@ CommandResult run_writing_to(const std::string& image, int writer, int reader) {
         if (got <= 0) {
             break;  // 0 on a pipe, EIO on the master: the child's side is closed
         }
-        result.out.append(buffer, static_cast<std::size_t>(got));
+        (shown == Shown::standard_output ? result.out : result.err)
+            .append(buffer, static_cast<std::size_t>(got));
     }
     close(reader);
     int wait_status = 0;
     waitpid(child, &wait_status, 0);
     result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    close(err_fd);
-    result.err = read_whole_file(err_name);
-    unlink(err_name.c_str());
+    close(file_fd);
+    (shown == Shown::standard_output ? result.err : result.out) = read_whole_file(file_name);
+    unlink(file_name.c_str());
     return result;
 }
 
 // Line ends are not translated on the way to the master (no output
 // processing), so the test sees the bytes the program wrote.
-CommandResult run_on_terminal(const std::string& image) {
+CommandResult run_on_terminal(const std::vector<std::string>& args,
+                              Shown shown = Shown::standard_output) {
     int master = -1;
     int slave = -1;
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
@@ -185,7 +198,7 @@ CommandResult run_on_terminal(const std::string& image) {
     tcgetattr(slave, &mode);
     cfmakeraw(&mode);
     tcsetattr(slave, TCSANOW, &mode);
-    return run_writing_to(image, slave, master);
+    return run_writing_to(args, shown, slave, master);
 }
 
 CommandResult run_into_pipe(const std::string& image) {
@@ -194,14 +207,14 @@ CommandResult run_into_pipe(const std::string& image) {
         ADD_FAILURE() << "pipe failed";
         return CommandResult{};
     }
-    return run_writing_to(image, ends[1], ends[0]);
+    return run_writing_to({image}, Shown::standard_output, ends[1], ends[0]);
 }
 
 TEST(Terminal, UnsafeFieldBytesShowAsQuestionMarksOnATerminalOnly) {
     ScratchDir dir;
     const std::string image = dir.write("hostile.iso", hostile_image());
 
-    const CommandResult terminal = run_on_terminal(image);
+    const CommandResult terminal = run_on_terminal({image});
     EXPECT_EQ(terminal.status, 0);
     EXPECT_EQ(terminal.err, "");
     EXPECT_EQ(terminal.out, expected_report(true));
@@ -215,6 +228,57 @@ TEST(Terminal, UnsafeFieldBytesShowAsQuestionMarksOnATerminalOnly) {
     EXPECT_EQ(filed.status, 0);
     EXPECT_EQ(filed.err, "");
     EXPECT_EQ(filed.out, expected_report(false));
+}
+
+// A path is shown like a field: on a terminal its control characters (C0,
+// DEL, C1 as a byte or in UTF-8) and bytes that are not UTF-8 become '?',
+// and its letters stay; in a file it is written exactly.
+TEST(Terminal, PathsInMessagesShowNoControlBytesOnATerminalAndExactBytesInAFile) {
+    ScratchDir dir;
+    const std::string name = "x\x1b[31m\x07\x9b\xc2\x9b\xd0\xbe\xd0\xb1\xd1\x80\xd0\xb0\xd0\xb7.iso";
+    const std::string shown = "x?[31m???\xd0\xbe\xd0\xb1\xd1\x80\xd0\xb0\xd0\xb7.iso";  // "образ"
+    const std::string missing = dir.path() + "/" + name;
+    ImageBuilder cut(24 * kSector);
+    put_primary_volume(cut, VolumeFields{});
+    put_boot_record(cut, 20);
+    cut.resize(17 * kSector + 60);  // ends inside the boot record
+    const std::string cut_path = dir.write(name + ".cut", cut);
+    const std::string retitle = "x\x1b]0;PWNED\x07.iso";
+
+    const std::string no_such = ": No such file or directory\n";
+    const std::string past_end =
+        ": 452 of the 512 bytes at byte position 34816 lie past the end of the image; "
+        "read as zero bytes\n";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string in_file;       // standard error as a file gets it
+        std::string on_terminal;   // and as a terminal shows it
+    };
+    const Case cases[] = {
+        {{missing}, 1, "tolvane: " + missing + no_such,
+         "tolvane: " + dir.path() + "/" + shown + no_such},
+        {{"--check", missing}, 1, "tolvane: " + missing + no_such,
+         "tolvane: " + dir.path() + "/" + shown + no_such},
+        {{cut_path}, 0, "tolvane: warning: " + cut_path + past_end,
+         "tolvane: warning: " + dir.path() + "/" + shown + ".cut" + past_end},
+        {{retitle}, 1, "tolvane: " + retitle + no_such, "tolvane: x?]0;PWNED?.iso" + no_such},
+    };
+    for (const Case& c : cases) {
+        const std::string& path = c.args.back();
+        const CommandResult terminal = run_on_terminal(c.args, Shown::standard_error);
+        EXPECT_EQ(terminal.status, c.status) << path;
+        EXPECT_EQ(terminal.err, c.on_terminal) << path;
+        EXPECT_EQ(terminal.err.find_first_of("\x1b\x07"), std::string::npos) << path;
+        EXPECT_NE(terminal.err.find("tolvane"), std::string::npos) << path;
+
+        std::vector<std::string> args{kTool};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const CommandResult filed = run_command(args);
+        EXPECT_EQ(filed.status, c.status) << path;
+        EXPECT_EQ(filed.err, c.in_file) << path;
+        EXPECT_EQ(filed.out, terminal.out) << path;
+    }
 }
 
 }  // namespace
