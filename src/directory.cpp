@@ -50,9 +50,10 @@ struct Walk {
     bool stopped;
 };
 
-// One whole directory sector; false where the image ends or a read fails
-// (the first failure is kept in the model, as for every read of it).
-bool read_sector(Walk& w, std::uint64_t sector, unsigned char* bytes) {
+// Reads one directory sector; returns how many of its bytes the image holds
+// (fewer where it ends or a read fails; the first failure is kept in the
+// model, as for every read of it).
+std::size_t read_sector(Walk& w, std::uint64_t sector, unsigned char* bytes) {
     const std::uint64_t position = sector * layout::kSector;
     const ReadResult result = image_read(w.source, position, bytes, layout::kSector);
     if (result.failed && !w.model.read_failed) {
@@ -60,7 +61,7 @@ bool read_sector(Walk& w, std::uint64_t sector, unsigned char* bytes) {
         w.model.read_error_position = position + result.delivered;
         w.model.read_error_reason = result.reason.text;
     }
-    return result.delivered == layout::kSector;
+    return result.delivered;
 }
 
 // The Rock Ridge name in the record's system use area, when the record holds
@@ -178,15 +179,16 @@ void take_record(Walk& w, const unsigned char* r, std::size_t length, const std:
     }
 }
 
-// The records of one sector: they never cross into the next one, and a zero
-// length byte ends them. A length too small for a record, or running past
-// the sector, ends the sector too.
-void walk_sector(Walk& w, const unsigned char* sector, const std::string& path, unsigned depth,
-                 FileRecord& file) {
+// The records of one sector, of which the image holds `available` bytes:
+// they never cross into the next sector, and a zero length byte ends them.
+// A length too small for a record, or running past the bytes there are,
+// ends the sector too.
+void walk_sector(Walk& w, const unsigned char* sector, std::size_t available,
+                 const std::string& path, unsigned depth, FileRecord& file) {
     std::size_t offset = 0;
-    while (offset + dir::kMinimumRecord <= layout::kSector && !w.stopped) {
+    while (offset + dir::kMinimumRecord <= available && !w.stopped) {
         const std::size_t length = sector[offset + dir::kLength];
-        if (length < dir::kMinimumRecord || offset + length > layout::kSector) {
+        if (length < dir::kMinimumRecord || offset + length > available) {
             return;
         }
         if (w.records == kMostRecords) {
@@ -210,10 +212,11 @@ void walk_directory(Walk& w, std::uint32_t extent, std::uint32_t length, const s
             break;
         }
         ++w.sectors;
-        if (!read_sector(w, extent + i, sector)) {
-            break;
+        const std::size_t available = read_sector(w, extent + i, sector);
+        walk_sector(w, sector, available, path, depth, file);
+        if (available < layout::kSector) {
+            break;  // the image ends here
         }
-        walk_sector(w, sector, path, depth, file);
     }
     finish_file(w, file, path);
 }
