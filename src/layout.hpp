@@ -140,8 +140,24 @@ constexpr std::size_t kNameLength = 32;
 constexpr std::size_t kName = 33;
 constexpr std::size_t kMinimumRecord = 34;
 constexpr std::uint8_t kIsDirectory = 0x02;
-constexpr std::uint8_t kMultiExtent = 0x80;
+constexpr std::uint8_t kMultiExtent = 0x80;  // not the file's last extent: a record for the next follows
+constexpr std::uint8_t kSelfName = 0x00;      // the one-byte names of "." and ".."
+constexpr std::uint8_t kParentName = 0x01;
 }  // namespace directory
+
+// System use entries after a directory record's name (Rock Ridge): a
+// two-letter signature, the entry's length, a version, then its data.
+namespace system_use {
+constexpr std::size_t kSignature = 0;
+constexpr std::size_t kLength = 2;
+constexpr std::size_t kHeaderSize = 4;
+// NM: the file's name as people see it, in one or more parts.
+constexpr std::size_t kNameFlags = 4;
+constexpr std::size_t kNameStart = 5;
+constexpr std::uint8_t kNameContinues = 0x01;
+constexpr std::uint8_t kNameCurrent = 0x02;
+constexpr std::uint8_t kNameParent = 0x04;
+}  // namespace system_use
 
 // The boot sector of a FAT file system (an EFI system partition image).
 namespace fat {

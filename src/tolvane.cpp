@@ -26,6 +26,7 @@ constexpr const char* kSeparator = "*****************************************";
 // bytes on every platform.
 constexpr const char kHelp[] =
     "usage: tolvane [--] IMAGE\n"
+    "       tolvane --boot-image N [--] IMAGE > FILE\n"
     "       tolvane --help | -h\n"
     "       tolvane --version | -V\n"
     "\n"
@@ -60,6 +61,19 @@ constexpr const char kHelp[] =
     "  1  the image could not be opened, a read failed with an I/O error,\n"
     "     or standard output refused the report\n"
     "  2  no image was named, or the first argument is an unknown option\n"
+    "\n"
+    "--boot-image N writes the bytes of the image's N-th boot entry (1-based,\n"
+    "in catalog order) to standard output, which must not be a terminal, and\n"
+    "says on standard error how many bytes it wrote and where that size came\n"
+    "from, in this order of trust: the file of the ISO 9660 tree that starts\n"
+    "at the entry's load sector, its boot information table, the floppy it\n"
+    "emulates or the disk its MBR describes, the FAT file system it holds,\n"
+    "and last the entry's sector count. Bytes past the end of the image are\n"
+    "never made up. Exit status 0 when the whole boot image was written; 1\n"
+    "when there is no such entry, the image ends inside the boot image (what\n"
+    "exists is written, and the missing count said), a read failed or\n"
+    "standard output refused it; 2 when N is not a number or standard output\n"
+    "is a terminal.\n"
     "\n"
     "The manual page tolvane(1) describes the report line by line.\n";
 
