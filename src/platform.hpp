@@ -1,8 +1,10 @@
 // The small layer between tolvane and the operating system: opening,
 // reading and closing an image, and writing bytes to standard output and
 // standard error. platform_posix.cpp implements it with open/pread/close;
-// platform_win32.cpp with CreateFileA/SetFilePointerEx/ReadFile/CloseHandle.
-// Nothing above this layer knows which one it runs on.
+// platform_win32.cpp with CreateFileW/ReadFile/CloseHandle. Paths and
+// messages are UTF-8 bytes on both; on Windows the layer turns them into
+// UTF-16 for the system and the console. Nothing above this layer knows which
+// one it runs on.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +16,13 @@ namespace platform {
 struct FileHandle {
 #if defined(_WIN32)
     void* handle;
+    // A raw drive or volume (\\.\D:, \\.\PhysicalDrive1), with what it said
+    // of itself when opened: reads of it are whole sectors, and a sector it
+    // reports missing at or past its end is the end of the data.
+    bool device;
+    bool device_size_known;
+    std::uint64_t device_size;
+    std::uint32_t device_sector;
 #else
     int fd;
 #endif
@@ -61,11 +70,20 @@ enum class Stream { standard_output, standard_error };
 void prepare_standard_streams();
 
 // Writes all `count` bytes to the stream. Returns false, with the reason,
-// when the system refused them.
+// when the system refused them. A file or pipe gets the bytes exactly; a
+// Windows console is given the UTF-8 text as UTF-16 (WriteConsoleW), so that
+// a Cyrillic or Chinese name reads correctly whatever its code page.
 bool write_all(Stream stream, const char* bytes, std::size_t count,
                ErrorText* reason);
 
 // True when the stream is an interactive terminal.
 bool is_terminal(Stream stream);
+
+#if defined(_WIN32)
+// The program's entry on Windows: takes the command line as the system holds
+// it, in UTF-16, and calls `body` with each argument in UTF-8, as every other
+// part of the tool expects.
+int run_with_utf8_arguments(int argc, wchar_t** argv, int (*body)(int, char**));
+#endif
 
 }  // namespace platform

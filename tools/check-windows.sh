@@ -1,9 +1,12 @@
 #!/bin/bash
 # Cross-builds tolvane for 32-bit (i686) and 64-bit (x86_64) Windows with
 # MinGW-w64, and runs both executables under wine against the Linux build in
-# build/: on the sample image, on fixture images, and on the cases that end
-# in an error, each Windows run must write the same bytes to standard output
-# as the Linux run and end with the same exit status.
+# build/: on the sample image, on fixture images, on images whose names lie
+# outside any ANSI code page (Cyrillic, Chinese, beyond the Basic Multilingual
+# Plane, a path of more than 260 characters), on a raw drive, and on the cases
+# that end in an error, each Windows run must write the same bytes to standard
+# output as the Linux run and end with the same exit status; an error line
+# must name the path with the same UTF-8 bytes as on Linux.
 #
 #   tools/check-windows.sh
 #
@@ -16,6 +19,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/deps.sh windows
+
+# wine turns the command line and Unix file names into UTF-16 through the
+# locale's character set: UTF-8, or the names below would arrive mangled.
+export LC_ALL=C.UTF-8
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tolvane-windows.XXXXXX")
 export WINEPREFIX="$work/wineprefix" WINEARCH=win64 WINEDEBUG=-all
@@ -51,7 +58,8 @@ if ! { "${configure[@]}" && cmake --build build -j2 --target tolvane tolvane_fuz
   echo "tools/check-windows.sh: the Linux build failed" >&2
   exit 1
 fi
-linux=build/tolvane
+linux=$PWD/build/tolvane
+root=$PWD
 
 # ---- The cross builds ---------------------------------------------------------
 # From scratch each time, so that every compiler or linker warning is seen.
@@ -126,6 +134,25 @@ put_le32 "$high" $((catalog * 2048 + 104)) $((shift_by + 20))     # section entr
 put_le32 "$high" $(((shift_by + 19) * 2048 + 12)) $((shift_by + 19))  # its boot table
 put_le32 "$high" $(((shift_by + 20) * 2048 + 12)) $((shift_by + 20))  # its boot table
 
+# ---- Names outside the ANSI code page ------------------------------------------
+# Copies of the sample and of fixtures under names no ANSI code page holds, and
+# one at the end of nested folders, so that its path is longer than MAX_PATH
+# (260) both relative to $names and absolute.
+names=$work/names
+mkdir "$names"
+long=""
+for i in $(seq -w 1 24); do
+  long="${long}папка-$i-光盘/"
+done
+mkdir -p "$names/$long" "$names/目录"
+cp samples/sample.iso "$names/образ.iso"
+cp "$fixtures/pointers-past-the-end" "$names/光盘.iso"
+cp "$fixtures/bootable-with-section" "$names/💿.iso"
+cp samples/sample.iso "$names/${long}💿 образ.iso"
+long_name="${long}💿 образ.iso"
+utf16_units() { printf '%s' "$1" | iconv -f UTF-8 -t UTF-16LE | wc -c | awk '{print $1 / 2}'; }
+long_label="long path ($(utf16_units "$long_name") UTF-16 units relative, $(utf16_units "$names/$long_name") absolute)"
+
 # ---- wine ---------------------------------------------------------------------
 echo "tools/check-windows.sh: creating a wine prefix in $WINEPREFIX" >&2
 if ! { timeout 300 wineboot -i && timeout 120 wineserver -w; } >"$work/wineboot.log" 2>&1; then
@@ -151,7 +178,7 @@ check() {
   local out=$work/out err=$work/err
   local linux_status=0 win_status=0
   "$linux" "$@" >"$out.linux" 2>"$err.linux" || linux_status=$?
-  timeout 120 wine "build-win-$arch/tolvane.exe" "$@" >"$out.win" 2>"$err.win" || win_status=$?
+  timeout 120 wine "$root/build-win-$arch/tolvane.exe" "$@" >"$out.win" 2>"$err.win" || win_status=$?
 
   local problems=""
   if [ "$expected" != "-" ] && [ "$linux_status" != "$expected" ]; then
@@ -189,6 +216,61 @@ check() {
     said=" ($(head -n 1 "$err.win"))"
   fi
   echo "PASS $arch $name: status $win_status, $(wc -c <"$out.win") bytes identical$said"
+}
+
+# check_named_error ARCH NAME PREFIX ARGUMENTS...
+# A run that fails on both systems (status 1, the same standard output) with
+# one error line that begins with PREFIX, byte for byte, on each: the path as
+# the user gave it. What follows (the system's reason) may differ, as wine's
+# texts are not Linux's.
+check_named_error() {
+  local arch=$1 name=$2 prefix=$3
+  shift 3
+  local out=$work/out err=$work/err
+  local linux_status=0 win_status=0
+  "$linux" "$@" >"$out.linux" 2>"$err.linux" || linux_status=$?
+  timeout 120 wine "$root/build-win-$arch/tolvane.exe" "$@" >"$out.win" 2>"$err.win" || win_status=$?
+  local problems=""
+  [ "$linux_status" = 1 ] || problems="$problems; Linux status $linux_status, expected 1"
+  [ "$win_status" = 1 ] || problems="$problems; status $win_status on Windows, expected 1"
+  cmp -s "$out.linux" "$out.win" || problems="$problems; standard output differs"
+  local system
+  for system in linux win; do
+    grep -a '^tolvane: ' "$err.$system" >"$err.$system.lines" || true
+    if [ "$(wc -l <"$err.$system.lines")" -ne 1 ]; then
+      problems="$problems; not one error line on $system"
+    elif ! cmp -s -n "$(printf '%s' "$prefix" | wc -c)" "$err.$system.lines" \
+           <(printf '%s' "$prefix"); then
+      problems="$problems; the $system error line does not begin with the path's bytes"
+    fi
+  done
+  if [ -n "$problems" ]; then
+    fail "$arch $name:${problems#;}"
+    sed 's/^/    linux stderr: /' "$err.linux"
+    sed 's/^/    windows stderr: /' "$err.win"
+    return
+  fi
+  echo "PASS $arch $name: status 1 ($(cat "$err.win.lines"))"
+}
+
+# check_drive ARCH NAME FILE
+# The same image read as a raw drive, \\.\X: in wine, which opens the file
+# its dosdevices/x:: link points to as the drive's device: the report must be
+# the file's report on Linux, byte for byte.
+check_drive() {
+  local arch=$1 name=$2 file=$3
+  local out=$work/out
+  local linux_status=0 win_status=0
+  ln -sfn "$file" "$WINEPREFIX/dosdevices/x::"
+  "$linux" "$file" >"$out.linux" 2>/dev/null || linux_status=$?
+  timeout 120 wine "$root/build-win-$arch/tolvane.exe" '\\.\X:' >"$out.win" 2>"$work/err.win" ||
+    win_status=$?
+  if [ "$win_status" = "$linux_status" ] && cmp -s "$out.linux" "$out.win"; then
+    echo "PASS $arch $name: status $win_status, $(wc -c <"$out.win") bytes identical"
+  else
+    fail "$arch $name: status $win_status on Windows, $linux_status on Linux, or the reports differ"
+    sed 's/^/    windows stderr: /' "$work/err.win"
+  fi
 }
 
 for arch in i686 x86_64; do
@@ -231,6 +313,36 @@ for arch in i686 x86_64; do
       sed 's/^/    windows stderr: /' "$work/err.win"
     fi
   done
+
+  # Names outside the ANSI code page, relative (from $names, the same text
+  # on both sides, so that --json's "image" is the same) and absolute.
+  cd "$names"
+  for image in образ.iso 光盘.iso 💿.iso "$long_name"; do
+    label=$image
+    [ "$image" = "$long_name" ] && label=$long_label
+    check $arch "name $label" 0 same "$image"
+    check $arch "name $label, absolute" 0 same "$names/$image"
+  done
+  check $arch "--json, the names" 0 same --json образ.iso 光盘.iso 💿.iso "$long_name"
+  check $arch "--check, the names" - same --check 光盘.iso 💿.iso "$long_name"
+  for image in нет-образа.iso 没有光盘.iso 💿-нет.iso "${long}нет-💿.iso"; do
+    label=$image
+    [ "$image" = "${long}нет-💿.iso" ] && label=$long_label
+    check_named_error $arch "missing $label" "tolvane: $image: " "$image"
+    check_named_error $arch "missing $label, absolute" "tolvane: $names/$image: " "$names/$image"
+    check_named_error $arch "missing $label, --json" "tolvane: $image: " --json "$image"
+  done
+  check_named_error $arch "directory 目录" "tolvane: 目录: Is a directory" 目录
+  cd "$root"
+
+  # A raw drive: the sample (68 sectors, so the drive ends inside the last
+  # 32 KiB block), a fixture that ends inside a volume descriptor, and the
+  # sample cut short, each read as \\.\X:.
+  check_drive $arch "raw drive \\\\.\\X: (sample.iso)" "$root/samples/sample.iso"
+  check_drive $arch "raw drive \\\\.\\X: (ends-inside-volume-descriptor)" \
+    "$fixtures/ends-inside-volume-descriptor"
+  check_drive $arch "raw drive \\\\.\\X: (truncated sample.iso)" "$fixtures/truncated-sample.iso"
+  rm -f "$WINEPREFIX/dosdevices/x::"
 done
 
 if [ "$failures" -ne 0 ]; then
