@@ -341,6 +341,9 @@ private:
     static bool is_header(std::uint8_t indicator) {
         return indicator == cat::kMoreHeaders || indicator == cat::kFinalHeader;
     }
+    static bool is_boot_entry(std::uint8_t indicator) {
+        return indicator == cat::kBootable || indicator == cat::kNotBootable;
+    }
     static bool is_empty(const unsigned char* e) {
         for (std::size_t i = 0; i < cat::kEntrySize; ++i) {
             if (e[i] != 0) {
@@ -362,9 +365,8 @@ private:
             stop(CatalogEnd::no_more_entries);
             return false;
         }
-        // A boot entry or an extension cannot start a section; any other
-        // first byte is taken as a header with an odd indicator.
-        if (indicator == cat::kBootable || indicator == cat::kExtensionIndicator) {
+        // Only 0x90 and 0x91 start a section; firmware stops at anything else.
+        if (!is_header(indicator)) {
             stop(CatalogEnd::unexpected_entry);
             return false;
         }
@@ -387,9 +389,14 @@ private:
                 return false;
             }
             // A header or an empty entry where an entry is due: the section
-            // declared more entries than stand in it.
-            if (is_header(e[0]) || is_empty(e) || e[0] == cat::kExtensionIndicator) {
+            // declared more entries than stand in it. Anything else that is
+            // not a boot entry ends the walk.
+            if (is_header(e[0]) || is_empty(e)) {
                 break;
+            }
+            if (!is_boot_entry(e[0])) {
+                stop(CatalogEnd::unexpected_entry);
+                return false;
             }
             next(e);
             add_entry(e, number, i + 1, section.platform_id);

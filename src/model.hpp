@@ -113,7 +113,7 @@ struct BootEntry {
 enum class CatalogEnd {
     final_section,     // after the final header's entries
     no_more_entries,   // where a header was expected stood an empty entry
-    unexpected_entry,  // where a header was expected stood something else
+    unexpected_entry,  // where a header or a section entry was expected stood something else
     end_of_image,
     entry_bound,       // kMostCatalogEntries entries were read
     read_error,
