@@ -133,7 +133,8 @@ Json boot_catalog_json(const BootCatalog& c) {
         const ValidationEntry& v = *c.validation_entry;
         validation = {{"header_id", v.header_id}, {"platform_id", v.platform_id},
                       {"id_string", bytes_as_characters(v.id_string)},
-                      {"checksum_valid", v.checksum_valid()}, {"key_valid", v.key_valid()}};
+                      {"checksum_valid", v.checksum_valid()}, {"key_valid", v.key_valid()},
+                      {"checksum", v.checksum}};
     }
     Json sections = Json::array();
     for (const SectionHeader& s : c.sections) {

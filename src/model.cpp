@@ -265,6 +265,7 @@ public:
         validation.header_id = u8_at(e, cat::kHeaderId);
         validation.platform_id = u8_at(e, cat::kPlatformId);
         validation.id_string = text_of(e + cat::kIdString, cat::kIdStringSize);
+        validation.checksum = le16_at(e, cat::kChecksum);
         validation.word_sum = word_sum(e);
         validation.key[0] = e[cat::kKey55];
         validation.key[1] = e[cat::kKeyAA];

@@ -40,6 +40,17 @@ std::string le16(unsigned value) {
 }
 std::string le32(std::uint32_t value) { return le16(value & 0xFFFF) + le16(value >> 16); }
 
+// The entry with bytes 28 and 29 set so that its sixteen words sum to zero.
+std::string with_checksum(std::string e) {
+    e.replace(28, 2, le16(0));
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < kEntry; i += 2) {
+        sum += static_cast<unsigned char>(e[i]) | static_cast<unsigned char>(e[i + 1]) << 8;
+    }
+    e.replace(28, 2, le16((0x10000 - (sum & 0xFFFF)) & 0xFFFF));
+    return e;
+}
+
 // A validation entry whose sixteen words sum to zero, key bytes 55 AA.
 std::string validation_entry(unsigned platform, const std::string& id) {
     std::string e(kEntry, '\0');
@@ -48,12 +59,7 @@ std::string validation_entry(unsigned platform, const std::string& id) {
     e.replace(4, id.size(), id);
     e[30] = '\x55';
     e[31] = '\xAA';
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < kEntry; i += 2) {
-        sum += static_cast<unsigned char>(e[i]) | static_cast<unsigned char>(e[i + 1]) << 8;
-    }
-    e.replace(28, 2, le16((0x10000 - (sum & 0xFFFF)) & 0xFFFF));
-    return e;
+    return with_checksum(e);
 }
 
 struct BootFields {
@@ -314,6 +320,39 @@ TEST(JsonCatalogWalk, CatalogPastTheEndOfTheImageIsEmptyNotZero) {
               Json::parse(R"({"sector":4000,"validation_entry":null,"sections":[],"entries":[],"file":null})"));
 }
 
+TEST(JsonCatalogWalk, ValidationEntryChecksumAndKey) {
+    struct Case {
+        const char* name;
+        std::string entry;
+        bool checksum_valid;
+        bool key_valid;
+    };
+    const std::string good = validation_entry(0xEF, "MAKER");
+    std::string changed_id = good;
+    changed_id[4] = 'N';
+    std::string swapped_key = good;
+    swapped_key[30] = '\xAA';
+    swapped_key[31] = '\x55';
+    std::string header_2 = good;
+    header_2[0] = 2;
+    const Case cases[] = {
+        {"as mastered", good, true, true},
+        {"a byte changed after the sum", changed_id, false, true},
+        {"key bytes AA 55, sum made zero", with_checksum(swapped_key), true, false},
+        {"header id 2, sum made zero", with_checksum(header_2), true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Json v = json_of(catalog_image({c.entry, boot_entry_at(3000)}))["boot_catalog"]["validation_entry"];
+        EXPECT_EQ(v["header_id"], static_cast<unsigned char>(c.entry[0]));
+        EXPECT_EQ(v["platform_id"], 0xEF);
+        EXPECT_EQ(v["checksum_valid"], c.checksum_valid);
+        EXPECT_EQ(v["key_valid"], c.key_valid);
+        EXPECT_EQ(v["checksum"], static_cast<unsigned char>(c.entry[28]) |
+                                     static_cast<unsigned char>(c.entry[29]) << 8);
+    }
+}
+
 // ---- One whole document ------------------------------------------------------
 
 // Every key of the document, in order, from an image with an MBR and GPT
@@ -324,8 +363,11 @@ TEST(JsonDocument, EveryKeyInOrderWithTheFixturesValues) {
     v.system = std::string("SYS\0\x1B[2J\x07", 8);
     v.volume = "VOL\x7F\x80\x85\x9F\xA0\xE9\xFF";
     v.volume_set = "SET\r\n\t\b\f";
+    const std::string validation = validation_entry(0, std::string("ID\0\x01\xFE", 5));
+    const unsigned validation_checksum =
+        static_cast<unsigned char>(validation[28]) | static_cast<unsigned char>(validation[29]) << 8;
     ImageBuilder image = catalog_image(
-        {validation_entry(0, std::string("ID\0\x01\xFE", 5)),
+        {validation,
          boot_entry({0x88, 0, 0x07C0, 0, 4, 22, 0}),
          section_header(0x90, 0xEF, 2, "EFI\xFF"),
          boot_entry({0x00, 0x04, 0, 0x0C, 1, 23, 1}),
@@ -411,7 +453,7 @@ TEST(JsonDocument, EveryKeyInOrderWithTheFixturesValues) {
          {{"sector", kCatalogSector},
           {"validation_entry",
            {{"header_id", 1}, {"platform_id", 0}, {"id_string", nul_padded(std::string("ID\0\x01\xFE", 5), 24)},
-            {"checksum_valid", true}, {"key_valid", true}}},
+            {"checksum_valid", true}, {"key_valid", true}, {"checksum", validation_checksum}}},
           {"sections",
            {{{"header_indicator", 0x90}, {"platform_id", 0xEF}, {"entry_count", 2},
              {"id_string", nul_padded("EFI\xFF", 28)}},
