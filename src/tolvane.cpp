@@ -25,6 +25,7 @@ constexpr const char* kSeparator = "*****************************************";
 // bytes on every platform.
 constexpr const char kHelp[] =
     "usage: tolvane [--] IMAGE\n"
+    "       tolvane --json [--] IMAGE...\n"
     "       tolvane --help | -h\n"
     "       tolvane --version | -V\n"
     "\n"
@@ -46,6 +47,14 @@ constexpr const char kHelp[] =
     "\n"
     "Bytes the image lacks are read as zero bytes, with a warning on standard\n"
     "error, and the report runs to its end.\n"
+    "\n"
+    "With --json, each IMAGE is read whole (every volume descriptor, every\n"
+    "section and boot entry of the boot catalog, boot information tables and\n"
+    "their checksums, the MBR and GPT of the system area) and written as one\n"
+    "JSON object per line, in argument order, with LF line ends; every byte\n"
+    "outside printable ASCII is escaped. An image that cannot be opened or read\n"
+    "gets one line on standard error and the run goes on; the status is then 1.\n"
+    "For example: tolvane --json image.iso | jq '.boot_catalog.entries[]'\n"
     "\n"
     "Options are recognised in the first argument only; arguments after the\n"
     "image are ignored.\n"
