@@ -578,6 +578,67 @@ TEST(JsonBootInfoTable, NoTableWhereTheBootImageIsShortOrNamesAnotherSector) {
     EXPECT_EQ(doc["boot_catalog"]["entries"][1]["boot_info_table"], nullptr);
 }
 
+// Boot information tables at sectors first..last of a 4 MiB image, each
+// naming its own sector and a length to the image's end (an all-zero file,
+// checksum 0), then `repeats` more entries loading the table at `first`:
+// the model, and how many reads reached the source.
+struct ManyTables {
+    Json catalog;
+    std::size_t system_reads;
+    std::uint64_t image_size;
+};
+
+ManyTables many_tables(std::uint32_t first, std::uint32_t last, std::size_t repeats) {
+    constexpr std::uint32_t kSectors = 2048;
+    std::vector<std::string> catalog = {validation_entry(0, "TABLES"), boot_entry_at(first)};
+    const std::size_t count = last - first + repeats;
+    catalog.push_back(section_header(0x91, 0, static_cast<unsigned>(count)));
+    for (std::uint32_t sector = first + 1; sector <= last; ++sector) {
+        catalog.push_back(boot_entry_at(sector));
+    }
+    catalog.insert(catalog.end(), repeats, boot_entry_at(first));
+    ImageBuilder image = catalog_image(catalog);
+    image.resize(kSectors * kSector);
+    for (std::uint32_t sector = first; sector <= last; ++sector) {
+        put_boot_table(image, sector, 16, sector, (kSectors - sector) * kSector, le32(0));
+    }
+    const std::unique_ptr<ImageSource> source(new ImageSource);
+    memory_image_source(*source, "tables.iso", image.bytes().data(), image.size());
+    ImageModel model;
+    read_model(*source, "tables.iso", ModelOptions{false}, model);
+    return {Json::parse(model_json(model))["boot_catalog"], source->system_reads, image.size()};
+}
+
+TEST(JsonBootInfoTable, ChecksumsOfOverlappingBootFilesReadTheImageAboutOnce) {
+    // A thousand tables whose files overlap would read about 1 GiB of a
+    // 4 MiB image; the checksums read no more than the image's size in all,
+    // and a table whose file no longer fits in that says null.
+    const ManyTables t = many_tables(1000, 1999, 0);
+    const Json& entries = t.catalog["entries"];
+    ASSERT_EQ(entries.size(), 1000u);
+    EXPECT_TRUE(entries[0]["boot_info_table"]["checksum_valid"].is_boolean());
+    EXPECT_TRUE(entries[1]["boot_info_table"]["checksum_valid"].is_null()) << "2 MiB more after 2 MiB";
+    std::uint64_t summed = 0;
+    for (const Json& entry : entries) {
+        const Json& table = entry["boot_info_table"];
+        EXPECT_TRUE(table["checksum_valid"].is_boolean() || table["checksum_valid"].is_null());
+        if (table["checksum_valid"].is_boolean()) {
+            summed += table["length"].get<std::uint64_t>() - 64;
+        }
+    }
+    EXPECT_LE(summed, t.image_size);
+    const std::size_t blocks = t.image_size / kImageBlockSize;
+    EXPECT_LE(t.system_reads, 2 * blocks + 2 * entries.size()) << "reads of 32 KiB blocks";
+
+    // The same table loaded by two thousand entries is summed once.
+    const ManyTables same = many_tables(100, 100, 2000);
+    ASSERT_EQ(same.catalog["entries"].size(), 2001u);
+    for (const Json& entry : same.catalog["entries"]) {
+        EXPECT_EQ(entry["boot_info_table"]["checksum_valid"], true);
+    }
+    EXPECT_LE(same.system_reads, 2 * blocks + 8);
+}
+
 // ---- Images as files, through the executable -------------------------------------
 
 // An image of 64 GiB with only its first sectors and three boot images

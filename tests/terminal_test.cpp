@@ -127,7 +127,8 @@ std::string expected_report(bool terminal) {
 // Runs the tool on the image with standard output on `writer`, collecting
 // what arrives at `reader` until the writing side is closed: end of file on
 // a pipe, EIO on a pseudo-terminal's master once the child has exited.
-CommandResult run_writing_to(const std::string& image, int writer, int reader) {
+CommandResult run_writing_to(const std::string& image, int writer, int reader,
+                             const char* option = nullptr) {
     CommandResult result;
     std::string err_name = temp_dir() + "/tolvane-err-XXXXXX";
     const int err_fd = mkstemp(&err_name[0]);
@@ -141,7 +142,11 @@ CommandResult run_writing_to(const std::string& image, int writer, int reader) {
         dup2(null_in, 0);
         close(reader);
         close(writer);
-        execl(kTool.c_str(), kTool.c_str(), image.c_str(), static_cast<char*>(nullptr));
+        if (option != nullptr) {
+            execl(kTool.c_str(), kTool.c_str(), option, image.c_str(), static_cast<char*>(nullptr));
+        } else {
+            execl(kTool.c_str(), kTool.c_str(), image.c_str(), static_cast<char*>(nullptr));
+        }
         _exit(127);
     }
     close(writer);
@@ -174,7 +179,7 @@ CommandResult run_writing_to(const std::string& image, int writer, int reader) {
 
 // Line ends are not translated on the way to the master (no output
 // processing), so the test sees the bytes the program wrote.
-CommandResult run_on_terminal(const std::string& image) {
+CommandResult run_on_terminal(const std::string& image, const char* option = nullptr) {
     int master = -1;
     int slave = -1;
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
@@ -185,16 +190,16 @@ CommandResult run_on_terminal(const std::string& image) {
     tcgetattr(slave, &mode);
     cfmakeraw(&mode);
     tcsetattr(slave, TCSANOW, &mode);
-    return run_writing_to(image, slave, master);
+    return run_writing_to(image, slave, master, option);
 }
 
-CommandResult run_into_pipe(const std::string& image) {
+CommandResult run_into_pipe(const std::string& image, const char* option = nullptr) {
     int ends[2];
     if (pipe(ends) != 0) {
         ADD_FAILURE() << "pipe failed";
         return CommandResult{};
     }
-    return run_writing_to(image, ends[1], ends[0]);
+    return run_writing_to(image, ends[1], ends[0], option);
 }
 
 TEST(Terminal, UnsafeFieldBytesShowAsQuestionMarksOnATerminalOnly) {
@@ -215,6 +220,29 @@ TEST(Terminal, UnsafeFieldBytesShowAsQuestionMarksOnATerminalOnly) {
     EXPECT_EQ(filed.status, 0);
     EXPECT_EQ(filed.err, "");
     EXPECT_EQ(filed.out, expected_report(false));
+}
+
+// --json escapes every byte outside printable ASCII itself, so the document
+// is the same bytes on a terminal, in a pipe and in a file, and holds no
+// control byte of the image.
+TEST(Terminal, JsonIsTheSameOnATerminalAndInAPipe) {
+    ScratchDir dir;
+    const std::string image = dir.write("hostile.iso", hostile_image());
+    const CommandResult filed = run_command({kTool, "--json", image}, StdoutTo::file);
+    EXPECT_EQ(filed.status, 0);
+    EXPECT_EQ(filed.err, "");
+    ASSERT_FALSE(filed.out.empty());
+    EXPECT_EQ(filed.out.find('\n'), filed.out.size() - 1);
+    for (const char c : filed.out.substr(0, filed.out.size() - 1)) {
+        ASSERT_TRUE(c >= 0x20 && c <= 0x7E) << "byte " << static_cast<int>(static_cast<unsigned char>(c));
+    }
+    EXPECT_NE(filed.out.find(R"("system_identifier":"SYS\u001b]0;pwned\u0007)"), std::string::npos);
+    const CommandResult terminal = run_on_terminal(image, "--json");
+    EXPECT_EQ(terminal.status, 0);
+    EXPECT_EQ(terminal.out, filed.out);
+    const CommandResult piped = run_into_pipe(image, "--json");
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.out, filed.out);
 }
 
 }  // namespace
