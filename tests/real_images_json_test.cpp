@@ -322,7 +322,8 @@ TEST_F(RealImagesJson, AboveFourGibibytes) {
     Recipe recipe;
     const std::string image = master_above_4gib(&recipe);
     expect_json_agrees(image, recipe);
-    for (const Json& entry : json_document(image)["boot_catalog"]["entries"]) {
+    const Json doc = json_document(image);
+    for (const Json& entry : doc["boot_catalog"]["entries"]) {
         EXPECT_GE(entry["load_sector"], 0x200000u) << "a boot image below 4 GiB";
     }
 }
