@@ -31,6 +31,76 @@ ImageBuilder bootable(unsigned header_indicator) {
     return image;
 }
 
+// Sets the validation entry's checksum at `catalog` so that its sixteen
+// words sum to zero.
+void put_validation_checksum(ImageBuilder& image, std::uint64_t catalog) {
+    image.put_le16(catalog + 28, 0);
+    unsigned sum = 0;
+    for (std::uint64_t i = 0; i < 32; i += 2) {
+        sum += image.bytes()[catalog + i] | image.bytes()[catalog + i + 1] << 8u;
+    }
+    image.put_le16(catalog + 28, (0x10000 - (sum & 0xFFFF)) & 0xFFFF);
+}
+
+// A catalog as firmware walks it: three sections (0x90, 0x90, 0x91), the
+// first of two entries whose first is followed by two extension entries,
+// boot images with tables at sectors 19 to 22.
+ImageBuilder multi_section() {
+    ImageBuilder image(23 * kSector);
+    put_primary_volume(image, VolumeFields{});
+    put_boot_record(image, 18);
+    const std::uint64_t catalog = 18 * kSector;
+    image.put_u8(catalog + 0, 1).put(catalog + 4, "MULTI SECTION SEED");
+    image.put_u8(catalog + 30, 0x55).put_u8(catalog + 31, 0xAA);
+    put_validation_checksum(image, catalog);
+    put_boot_entry(image, catalog + 32, 0x88, 0, 4, 19);
+    std::uint64_t at = catalog + 64;
+    const auto header = [&](unsigned indicator, unsigned platform, unsigned count) {
+        image.put_u8(at, indicator).put_u8(at + 1, platform).put_le16(at + 2, count);
+        image.put(at + 4, "SECTION");
+        at += 32;
+    };
+    const auto entry = [&](unsigned media, std::uint32_t sector) {
+        put_boot_entry(image, at, 0x88, media, 4, sector);
+        image.put_u8(at + 12, 1).put(at + 13, "CRITERIA");
+        at += 32;
+    };
+    const auto extension = [&](bool more) {
+        image.put_u8(at, 0x44).put_u8(at + 1, more ? 0x20 : 0).put(at + 2, "MORE CRITERIA");
+        at += 32;
+    };
+    header(0x90, 0x00, 2);
+    entry(0x20, 20);
+    extension(true);
+    extension(false);
+    entry(0x04, 21);
+    header(0x90, 0xEF, 1);
+    entry(0x00, 22);
+    header(0x91, 0x02, 1);
+    entry(0x02, 19);
+    for (std::uint32_t sector = 19; sector <= 22; ++sector) {
+        put_boot_table(image, sector, 16, sector, 2048 + sector, "\x01\x02\x03\x04");
+    }
+    return image;
+}
+
+// Section headers that each say more follow, past the catalog's first
+// sector, with one entry each.
+ImageBuilder header_chain() {
+    ImageBuilder image(22 * kSector);
+    put_primary_volume(image, VolumeFields{});
+    put_boot_record(image, 18);
+    const std::uint64_t catalog = 18 * kSector;
+    image.put_u8(catalog + 0, 1).put_u8(catalog + 30, 0x55).put_u8(catalog + 31, 0xAA);
+    put_validation_checksum(image, catalog);
+    put_boot_entry(image, catalog + 32, 0x88, 0, 4, 21);
+    for (std::uint64_t at = catalog + 64; at + 64 <= 21 * kSector; at += 64) {
+        image.put_u8(at, 0x90).put_le16(at + 2, 1);
+        put_boot_entry(image, at + 32, 0x88, 0, 1, 21);
+    }
+    return image;
+}
+
 bool write_seed(const std::string& dir, const char* name, const ImageBuilder& image) {
     const std::string path = dir + "/" + name;
     std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -98,6 +168,8 @@ int main(int argc, char** argv) {
     short_pvd.resize(16 * kSector + 100);
     ok &= write_seed(dir, "ends-inside-volume-descriptor", short_pvd);
 
+    ok &= write_seed(dir, "three-sections-with-extensions", multi_section());
+    ok &= write_seed(dir, "section-header-chain", header_chain());
     ok &= write_seed(dir, "empty", ImageBuilder());
     return ok ? 0 : 1;
 }

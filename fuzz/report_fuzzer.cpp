@@ -6,13 +6,23 @@
 // Besides what the sanitizers catch, each input must give a report that
 // runs to its end, and the same report written for a terminal must differ
 // from it only where a field byte outside printable ASCII became '?'.
+//
+// The same bytes are then read into the image model, judged, and written as
+// JSON: the walks must stay within their bounds, and the document must be
+// one line of printable ASCII that a JSON parser accepts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
+#include "checks.hpp"
+#include "json_output.hpp"
+#include "model.hpp"
 #include "tolvane.hpp"
 
 namespace {
@@ -79,6 +89,35 @@ void check_terminal_report(const std::string& raw, const std::string& shown) {
     }
 }
 
+// The model of the bytes, its findings and its JSON document.
+void check_model(const std::uint8_t* data, std::size_t size) {
+    const std::unique_ptr<ImageSource> source(new ImageSource);
+    memory_image_source(*source, "(memory)", data, size);
+    ImageModel model;
+    read_model(*source, "(memory)", ModelOptions{true}, model);
+    if (model.read_failed) {
+        fail("an image in memory had a read error");
+    }
+    if (model.volume_descriptors.size() > kMostVolumeDescriptors) {
+        fail("more volume descriptors than the walk's bound");
+    }
+    if (model.boot_catalog &&
+        model.boot_catalog->sections.size() + model.boot_catalog->entries.size() > kMostCatalogEntries) {
+        fail("more catalog entries than the walk's bound");
+    }
+    judge(model);
+    const std::string line = model_json(model);
+    for (const char c : line) {
+        if (c < 0x20 || c > 0x7E) {
+            fail("the JSON document holds a byte outside printable ASCII");
+        }
+    }
+    const nlohmann::json doc = nlohmann::json::parse(line, nullptr, false);
+    if (!doc.is_object() || doc.size() < 8) {
+        fail("the JSON document does not parse as an object with its keys");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -99,5 +138,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail("a report written as for a terminal did not run to its end");
     }
     check_terminal_report(report, shown);
+    check_model(data, size);
     return 0;
 }

@@ -23,6 +23,44 @@ std::string bytes_as_characters(const std::string& bytes) {
     return text;
 }
 
+// The dumped document with every character outside 0x20 to 0x7E in the
+// \u00XX form: the library writes \b, \t, \n, \f and \r for five control
+// characters and leaves DEL as it is. Outside strings a JSON text holds
+// neither backslashes nor control characters, so a plain scan is enough.
+std::string as_printable_ascii(const std::string& dumped) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string ascii;
+    ascii.reserve(dumped.size());
+    for (std::size_t i = 0; i < dumped.size(); ++i) {
+        const char c = dumped[i];
+        char code = 0;
+        if (c == '\\' && i + 1 < dumped.size()) {
+            switch (dumped[i + 1]) {
+                case 'b': code = '\b'; break;
+                case 't': code = '\t'; break;
+                case 'n': code = '\n'; break;
+                case 'f': code = '\f'; break;
+                case 'r': code = '\r'; break;
+                default:  // any other escape is kept whole
+                    ascii.append(dumped, i, 2);
+                    ++i;
+                    continue;
+            }
+            ++i;
+        } else if (c == '\x7F') {
+            code = c;
+        } else {
+            ascii.push_back(c);
+            continue;
+        }
+        const unsigned value = static_cast<unsigned char>(code);
+        ascii += "\\u00";
+        ascii.push_back(kHex[value >> 4]);
+        ascii.push_back(kHex[value & 0x0F]);
+    }
+    return ascii;
+}
+
 const char* emulation_name(unsigned emulation) {
     switch (emulation) {
         case 0: return "none";
@@ -85,6 +123,7 @@ Json entry_json(const BootEntry& e) {
             {"load_sector", e.load_sector},
             {"selection_criteria", e.selection_criteria},
             {"boot_info_table", boot_info_table_json(e.boot_info_table)},
+            {"extensions", e.extensions},
             {"file", optional_text(e.file)}};
 }
 
@@ -94,7 +133,8 @@ Json boot_catalog_json(const BootCatalog& c) {
         const ValidationEntry& v = *c.validation_entry;
         validation = {{"header_id", v.header_id}, {"platform_id", v.platform_id},
                       {"id_string", bytes_as_characters(v.id_string)},
-                      {"checksum_valid", v.checksum_valid()}, {"key_valid", v.key_valid()}};
+                      {"checksum_valid", v.checksum_valid()}, {"key_valid", v.key_valid()},
+                      {"checksum", v.checksum}};
     }
     Json sections = Json::array();
     for (const SectionHeader& s : c.sections) {
@@ -106,8 +146,8 @@ Json boot_catalog_json(const BootCatalog& c) {
     for (const BootEntry& e : c.entries) {
         entries.push_back(entry_json(e));
     }
-    return {{"sector", c.sector}, {"file", optional_text(c.file)},
-            {"validation_entry", validation}, {"sections", sections}, {"entries", entries}};
+    return {{"sector", c.sector}, {"validation_entry", validation}, {"sections", sections},
+            {"entries", entries}, {"file", optional_text(c.file)}};
 }
 
 }  // namespace
@@ -139,18 +179,7 @@ std::string model_json(const ImageModel& m) {
                             {"where", f.where}, {"message", f.message}});
     }
     doc["findings"] = findings;
-    // ensure_ascii escapes everything above 0x7F and below 0x20; the path's
-    // bytes that are not UTF-8 become U+FFFD. DEL, which the library leaves
-    // as it is, can only stand inside a string, so it is escaped here.
-    const std::string text = doc.dump(-1, ' ', true, Json::error_handler_t::replace);
-    std::string ascii;
-    ascii.reserve(text.size());
-    for (const char c : text) {
-        if (c == '\x7F') {
-            ascii += "\\u007f";
-        } else {
-            ascii.push_back(c);
-        }
-    }
-    return ascii;
+    // ensure_ascii escapes everything above 0x7F; the path's bytes that are
+    // not UTF-8 become U+FFFD.
+    return as_printable_ascii(doc.dump(-1, ' ', true, Json::error_handler_t::replace));
 }

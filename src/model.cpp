@@ -9,10 +9,12 @@ namespace {
 
 namespace cat = layout::catalog;
 
-// One model being read: the image and where its first read error goes.
+// One model being read: the image, where its first read error goes, and how
+// many more bytes boot file checksums may read.
 struct Reading {
     ImageSource& source;
     ImageModel& model;
+    std::uint64_t checksum_budget;
 };
 
 // Reads `count` bytes at `position`; true only when the image held them all.
@@ -142,13 +144,21 @@ void read_boot_record(Reading& r) {
 // The boot file's checksum as mastering tools compute it: the 32-bit
 // little-endian words from byte 64 to `length`, summed mod 2^32, a last
 // partial word padded with zero bytes. Read in fixed chunks; absent when the
-// file runs past the image.
+// file runs past the image, or when it would take the checksums' reads past
+// their budget (the image's size: the boot files of an image do not overlap,
+// but a hostile catalog can name thousands of tables of 4 GiB each).
 std::optional<std::uint32_t> boot_file_checksum(Reading& r, std::uint32_t sector, std::uint32_t length) {
     const std::uint64_t start = sector_position(sector);
     const std::uint64_t end = start + length;
     if (end > image_end(r.model)) {
         return std::nullopt;
     }
+    const std::uint64_t summed = length > layout::boot_table::kChecksumStart
+                                     ? length - layout::boot_table::kChecksumStart : 0;
+    if (summed > r.checksum_budget) {
+        return std::nullopt;
+    }
+    r.checksum_budget -= summed;
     std::uint32_t sum = 0;
     unsigned char chunk[kImageBlockSize];
     std::uint64_t at = start + layout::boot_table::kChecksumStart;
@@ -219,9 +229,21 @@ BootEntry boot_entry_of(const unsigned char* e, std::uint32_t index, std::uint32
     return entry;
 }
 
+// The checksum an earlier entry's table already computed for the same boot
+// file, if any: entries of several sections often load the same file.
+const BootInfoTable* same_boot_file(const std::vector<BootEntry>& earlier, const BootInfoTable& table) {
+    for (const BootEntry& entry : earlier) {
+        const std::optional<BootInfoTable>& other = entry.boot_info_table;
+        if (other && other->file_sector == table.file_sector && other->length == table.length) {
+            return &*other;
+        }
+    }
+    return nullptr;
+}
+
 // Looks into the boot image: its boot information table (when bytes 12 to
 // 15 name its own sector) and what its first 512 bytes are.
-void probe_boot_image(Reading& r, BootEntry& entry) {
+void probe_boot_image(Reading& r, BootEntry& entry, const std::vector<BootEntry>& earlier) {
     unsigned char s[layout::mbr::kSize];
     const std::uint64_t start = sector_position(entry.load_sector);
     if (read_whole(r, start, s, sizeof s)) {
@@ -238,7 +260,8 @@ void probe_boot_image(Reading& r, BootEntry& entry) {
     info.file_sector = le32_at(s, table::kFileSector);
     info.length = le32_at(s, table::kLength);
     info.checksum = le32_at(s, table::kChecksum);
-    info.computed = boot_file_checksum(r, entry.load_sector, info.length);
+    const BootInfoTable* same = same_boot_file(earlier, info);
+    info.computed = same != nullptr ? same->computed : boot_file_checksum(r, entry.load_sector, info.length);
     entry.boot_info_table = info;
 }
 
@@ -265,6 +288,7 @@ public:
         validation.header_id = u8_at(e, cat::kHeaderId);
         validation.platform_id = u8_at(e, cat::kPlatformId);
         validation.id_string = text_of(e + cat::kIdString, cat::kIdStringSize);
+        validation.checksum = le16_at(e, cat::kChecksum);
         validation.word_sum = word_sum(e);
         validation.key[0] = e[cat::kKey55];
         validation.key[1] = e[cat::kKeyAA];
@@ -313,7 +337,7 @@ private:
     void add_entry(const unsigned char* e, std::uint32_t section, std::uint32_t number,
                    std::uint8_t platform) {
         BootEntry entry = boot_entry_of(e, index_ - 1, section, number, platform);
-        probe_boot_image(r_, entry);
+        probe_boot_image(r_, entry, catalog_.entries);
         catalog_.entries.push_back(entry);
     }
 
@@ -341,6 +365,9 @@ private:
     static bool is_header(std::uint8_t indicator) {
         return indicator == cat::kMoreHeaders || indicator == cat::kFinalHeader;
     }
+    static bool is_boot_entry(std::uint8_t indicator) {
+        return indicator == cat::kBootable || indicator == cat::kNotBootable;
+    }
     static bool is_empty(const unsigned char* e) {
         for (std::size_t i = 0; i < cat::kEntrySize; ++i) {
             if (e[i] != 0) {
@@ -362,9 +389,8 @@ private:
             stop(CatalogEnd::no_more_entries);
             return false;
         }
-        // A boot entry or an extension cannot start a section; any other
-        // first byte is taken as a header with an odd indicator.
-        if (indicator == cat::kBootable || indicator == cat::kExtensionIndicator) {
+        // Only 0x90 and 0x91 start a section; firmware stops at anything else.
+        if (!is_header(indicator)) {
             stop(CatalogEnd::unexpected_entry);
             return false;
         }
@@ -387,9 +413,14 @@ private:
                 return false;
             }
             // A header or an empty entry where an entry is due: the section
-            // declared more entries than stand in it.
-            if (is_header(e[0]) || is_empty(e) || e[0] == cat::kExtensionIndicator) {
+            // declared more entries than stand in it. Anything else that is
+            // not a boot entry ends the walk.
+            if (is_header(e[0]) || is_empty(e)) {
                 break;
+            }
+            if (!is_boot_entry(e[0])) {
+                stop(CatalogEnd::unexpected_entry);
+                return false;
             }
             next(e);
             add_entry(e, number, i + 1, section.platform_id);
@@ -435,7 +466,7 @@ void read_model(ImageSource& source, const char* path, const ModelOptions& optio
     model.path = path;
     model.size_known = source.size_known;
     model.image_size = source.size;
-    Reading r{source, model};
+    Reading r{source, model, image_end(model)};
     read_system_area(r);
     read_volume_descriptors(r);
     read_boot_record(r);

@@ -52,6 +52,7 @@ struct ValidationEntry {
     std::uint8_t header_id;
     std::uint8_t platform_id;
     std::string id_string;   // 24 bytes
+    std::uint16_t checksum;  // bytes 28 and 29, as stored
     std::uint16_t word_sum;  // of the entry's sixteen 16-bit words, mod 2^16
     std::uint8_t key[2];     // bytes 30 and 31
     bool checksum_valid() const { return word_sum == 0; }
@@ -113,7 +114,7 @@ struct BootEntry {
 enum class CatalogEnd {
     final_section,     // after the final header's entries
     no_more_entries,   // where a header was expected stood an empty entry
-    unexpected_entry,  // where a header was expected stood something else
+    unexpected_entry,  // where a header or a section entry was expected stood something else
     end_of_image,
     entry_bound,       // kMostCatalogEntries entries were read
     read_error,

@@ -201,13 +201,13 @@ CommandResult run_on_terminal(const std::vector<std::string>& args,
     return run_writing_to(args, shown, slave, master);
 }
 
-CommandResult run_into_pipe(const std::string& image) {
+CommandResult run_into_pipe(const std::vector<std::string>& args) {
     int ends[2];
     if (pipe(ends) != 0) {
         ADD_FAILURE() << "pipe failed";
         return CommandResult{};
     }
-    return run_writing_to({image}, Shown::standard_output, ends[1], ends[0]);
+    return run_writing_to(args, Shown::standard_output, ends[1], ends[0]);
 }
 
 TEST(Terminal, UnsafeFieldBytesShowAsQuestionMarksOnATerminalOnly) {
@@ -219,7 +219,7 @@ TEST(Terminal, UnsafeFieldBytesShowAsQuestionMarksOnATerminalOnly) {
     EXPECT_EQ(terminal.err, "");
     EXPECT_EQ(terminal.out, expected_report(true));
 
-    const CommandResult piped = run_into_pipe(image);
+    const CommandResult piped = run_into_pipe({image});
     EXPECT_EQ(piped.status, 0);
     EXPECT_EQ(piped.err, "");
     EXPECT_EQ(piped.out, expected_report(false));
@@ -279,6 +279,29 @@ TEST(Terminal, PathsInMessagesShowNoControlBytesOnATerminalAndExactBytesInAFile)
         EXPECT_EQ(filed.err, c.in_file) << path;
         EXPECT_EQ(filed.out, terminal.out) << path;
     }
+}
+
+// --json escapes every byte outside printable ASCII itself, so the document
+// is the same bytes on a terminal, in a pipe and in a file, and holds no
+// control byte of the image.
+TEST(Terminal, JsonIsTheSameOnATerminalAndInAPipe) {
+    ScratchDir dir;
+    const std::string image = dir.write("hostile.iso", hostile_image());
+    const CommandResult filed = run_command({kTool, "--json", image}, StdoutTo::file);
+    EXPECT_EQ(filed.status, 0);
+    EXPECT_EQ(filed.err, "");
+    ASSERT_FALSE(filed.out.empty());
+    EXPECT_EQ(filed.out.find('\n'), filed.out.size() - 1);
+    for (const char c : filed.out.substr(0, filed.out.size() - 1)) {
+        ASSERT_TRUE(c >= 0x20 && c <= 0x7E) << "byte " << static_cast<int>(static_cast<unsigned char>(c));
+    }
+    EXPECT_NE(filed.out.find(R"("system_identifier":"SYS\u001b]0;pwned\u0007)"), std::string::npos);
+    const CommandResult terminal = run_on_terminal({"--json", image});
+    EXPECT_EQ(terminal.status, 0);
+    EXPECT_EQ(terminal.out, filed.out);
+    const CommandResult piped = run_into_pipe({"--json", image});
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.out, filed.out);
 }
 
 }  // namespace
