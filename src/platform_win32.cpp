@@ -7,6 +7,7 @@
 // Raw drives and volumes (\\.\D:, \\.\CdRom0, \\.\PhysicalDrive1) are asked
 // for their sector size and length with the disk and storage IOCTLs.
 #include "platform.hpp"
+#include "utf8.hpp"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -72,42 +73,6 @@ std::string utf8_from_utf16(const wchar_t* text, std::size_t count) {
     return out;
 }
 
-// The code point of the UTF-8 sequence at bytes[0] and its length, or 0 when
-// the bytes are not one (overlong forms, values past U+10FFFF). Surrogates
-// are accepted: they are how a lone UTF-16 unit travels (see above).
-std::size_t utf8_sequence(const unsigned char* bytes, std::size_t left, char32_t* code) {
-    const unsigned char lead = bytes[0];
-    std::size_t length;
-    char32_t value;
-    char32_t minimum;
-    if (lead < 0x80) {
-        *code = lead;
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2; value = lead & 0x1F; minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3; value = lead & 0x0F; minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4; value = lead & 0x07; minimum = 0x10000;
-    } else {
-        return 0;
-    }
-    if (left < length) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((bytes[i] & 0xC0) != 0x80) {
-            return 0;
-        }
-        value = (value << 6) | (bytes[i] & 0x3F);
-    }
-    if (value < minimum || value > 0x10FFFF) {
-        return 0;
-    }
-    *code = value;
-    return length;
-}
-
 // UTF-8 to UTF-16; a byte that starts no UTF-8 sequence becomes U+FFFD.
 std::wstring utf16_from_utf8(const char* text, std::size_t count) {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
@@ -116,7 +81,7 @@ std::wstring utf16_from_utf8(const char* text, std::size_t count) {
     std::size_t i = 0;
     while (i < count) {
         char32_t code = 0;
-        std::size_t length = utf8_sequence(bytes + i, count - i, &code);
+        std::size_t length = utf8_sequence(bytes + i, count - i, &code, Surrogates::allowed);
         if (length == 0) {
             code = 0xFFFD;
             length = 1;
