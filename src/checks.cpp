@@ -381,7 +381,8 @@ private:
         if (s.entries_found < s.entry_count) {
             error(position, where,
                   "the section declares " + decimal(s.entry_count) + " entries, but " +
-                      decimal(s.entries_found) + " stand before the next header or the end of the catalog");
+                      decimal(s.entries_found) + (s.entries_found == 1 ? " stands" : " stand") +
+                      " before the next header or the end of the catalog");
         }
     }
 
