@@ -335,10 +335,13 @@ private:
     }
 
     void boot_info_table(std::uint64_t position, const std::string& where, const BootInfoTable& t) {
-        if (m_.primary_volume && t.pvd_sector != m_.primary_volume->sector) {
+        // A later session of a multisession image names its own descriptor,
+        // of which sector 16 holds a copy: any primary volume descriptor will do.
+        if (m_.primary_volume && !t.pvd_sector_holds_primary) {
             error(position, where,
                   "boot information table names sector " + decimal(t.pvd_sector) +
-                      " as the primary volume descriptor's, expected " + decimal(m_.primary_volume->sector));
+                      " as the primary volume descriptor's, but none stands there; expected " +
+                      decimal(m_.primary_volume->sector));
         }
         const std::uint64_t file_end = sector_position(t.file_sector) + t.length;
         if (past_end(file_end)) {

@@ -219,6 +219,17 @@ BootEntry boot_entry_of(const unsigned char* e, std::uint32_t index, std::uint32
     return entry;
 }
 
+// Whether `sector` holds a primary volume descriptor: the one at sector 16,
+// or, in a later session of a multisession image, that session's own.
+bool holds_primary_volume(Reading& r, std::uint32_t sector) {
+    if (r.model.primary_volume && r.model.primary_volume->sector == sector) {
+        return true;
+    }
+    unsigned char d[layout::descriptor::kVersion];
+    return read_whole(r, sector_position(sector), d, sizeof d) && is_cd001(d) &&
+           u8_at(d, layout::descriptor::kType) == layout::descriptor::kPrimary;
+}
+
 // Looks into the boot image: its boot information table (when bytes 12 to
 // 15 name its own sector) and what its first 512 bytes are.
 void probe_boot_image(Reading& r, BootEntry& entry) {
@@ -238,6 +249,7 @@ void probe_boot_image(Reading& r, BootEntry& entry) {
     info.file_sector = le32_at(s, table::kFileSector);
     info.length = le32_at(s, table::kLength);
     info.checksum = le32_at(s, table::kChecksum);
+    info.pvd_sector_holds_primary = holds_primary_volume(r, info.pvd_sector);
     info.computed = boot_file_checksum(r, entry.load_sector, info.length);
     entry.boot_info_table = info;
 }

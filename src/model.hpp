@@ -69,6 +69,7 @@ struct SectionHeader {
 
 struct BootInfoTable {
     std::uint32_t pvd_sector;
+    bool pvd_sector_holds_primary;              // a primary volume descriptor stands there
     std::uint32_t file_sector;
     std::uint32_t length;
     std::uint32_t checksum;                     // as stored (little-endian)

@@ -160,7 +160,13 @@ std::vector<Case> cases() {
          {"error: " + kSectionPlace + ": hard-disk emulation loads the disk its MBR describes, 131072 bytes from byte 49152 to byte 180224" + kPastEnd}, 3},
         {"boot information table: primary volume descriptor's sector",
          [](ImageBuilder& i) { i.put_le32(22 * kSector + 8, 17); },
-         {"error: boot image at sector 22: boot information table names sector 17 as the primary volume descriptor's, expected 16"}, 3},
+         {"error: boot image at sector 22: boot information table names sector 17 as the primary volume descriptor's, but none stands there; expected 16"}, 3},
+        {"boot information table naming a later session's descriptor: no finding",
+         [](ImageBuilder& i) {
+             const std::vector<unsigned char> pvd(i.bytes().begin() + kPvd, i.bytes().begin() + kPvd + kSector);
+             i.put(24 * kSector, std::string(pvd.begin(), pvd.end())).put_le32(22 * kSector + 8, 24);
+         },
+         {}, 0},
         {"boot information table: length past the end",
          [](ImageBuilder& i) { i.put_le32(23 * kSector + 16, 40000); },
          {"error: boot image at sector 23: boot information table length 40000 runs to byte 87104" + kPastEnd}, 3},
