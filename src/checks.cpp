@@ -120,7 +120,7 @@ private:
     void primary_volume() {
         const std::uint32_t sector = layout::kFirstDescriptorSector;
         const std::uint64_t position = sector_position(sector);
-        const std::string where = "sector 16, primary volume descriptor";
+        const char* const where = "sector 16, primary volume descriptor";
         const std::vector<VolumeDescriptorInfo>& set = m_.volume_descriptors;
         if (set.empty()) {
             error(position, where,
@@ -146,9 +146,9 @@ private:
         }
         const BootRecord& record = *m_.boot_record;
         const std::uint64_t position = sector_position(record.sector);
-        const std::string where = "sector " + decimal(record.sector) + ", boot record";
+        const auto where = [&] { return "sector " + decimal(record.sector) + ", boot record"; };
         if (!record.el_torito) {
-            warning(position, where,
+            warning(position, where(),
                     "boot system identifier is " +
                         quoted(without_nul_padding(record.boot_system_identifier)) +
                         ", expected \"EL TORITO SPECIFICATION\" padded with NUL bytes");
@@ -156,7 +156,7 @@ private:
         }
         const std::uint64_t catalog = sector_position(record.catalog_sector);
         if (past_end(catalog + cat::kEntrySize)) {
-            error(position, where,
+            error(position, where(),
                   "boot catalog sector " + decimal(record.catalog_sector) + " starts at byte " +
                       decimal(catalog) + ", past " + image_end_text());
         }
@@ -215,24 +215,25 @@ private:
 
     void validation_entry(const BootCatalog& c, const ValidationEntry& v) {
         const std::uint64_t position = entry_position(c, 0);
-        const std::string where = entry_place(c, 0, "validation entry");
+        const auto where = [&] { return entry_place(c, 0, "validation entry"); };
         if (v.header_id != 1) {
-            error(position, where, "header id is " + hex(v.header_id, 2) + ", expected 0x01");
+            error(position, where(), "header id is " + hex(v.header_id, 2) + ", expected 0x01");
         }
         platform(position, where, v.platform_id);
         if (!v.key_valid()) {
-            error(position, where,
+            error(position, where(),
                   "key bytes are " + hex(v.key[0], 2).substr(2) + " " + hex(v.key[1], 2).substr(2) +
                       ", expected 55 AA");
         }
         if (!v.checksum_valid()) {
-            error(position, where, "checksum word sum is " + hex(v.word_sum, 4) + ", expected 0");
+            error(position, where(), "checksum word sum is " + hex(v.word_sum, 4) + ", expected 0");
         }
     }
 
-    void platform(std::uint64_t position, const std::string& where, std::uint8_t id) {
+    template <typename Where>
+    void platform(std::uint64_t position, const Where& where, std::uint8_t id) {
         if (id != 0x00 && id != 0x01 && id != 0x02 && id != 0xEF) {
-            warning(position, where,
+            warning(position, where(),
                     "platform id is " + hex(id, 2) +
                         ", expected 0x00 (x86), 0x01 (PowerPC), 0x02 (Mac) or 0xEF (EFI)");
         }
@@ -245,24 +246,24 @@ private:
 
     void boot_entry(const BootCatalog& c, const BootEntry& e) {
         const std::uint64_t position = entry_position(c, e.index);
-        const std::string where = entry_place(c, e.index, entry_name(e));
+        const auto where = [&] { return entry_place(c, e.index, entry_name(e)); };
         if (e.boot_indicator != cat::kBootable && e.boot_indicator != cat::kNotBootable) {
-            warning(position, where,
+            warning(position, where(),
                     "boot indicator is " + hex(e.boot_indicator, 2) +
                         ", expected 0x88 (bootable) or 0x00 (not bootable)");
         }
         if (e.emulation() > 4) {
-            warning(position, where,
+            warning(position, where(),
                     "media type " + hex(e.media_type, 2) + " names emulation " + decimal(e.emulation()) +
                         ", expected 0 (none) to 4 (hard disk) in its low four bits");
         }
         if (e.extension_missing) {
-            warning(position, where,
+            warning(position, where(),
                     "media type " + hex(e.media_type, 2) + " says an extension entry follows, but entry " +
                         decimal(e.index + 1 + e.extensions) + " is not one (0x44)");
         }
         if (e.emulation() == 0 && e.sector_count == 0 && !too_big_for_a_count(e)) {
-            warning(position, where, "no-emulation entry has a sector count of 0, expected 1 or more");
+            warning(position, where(), "no-emulation entry has a sector count of 0, expected 1 or more");
         }
         load(position, where, e);
         boot_image(c, e);
@@ -276,39 +277,45 @@ private:
     }
 
     // What the entry makes firmware load: its length in bytes, and how.
-    static std::pair<std::uint64_t, std::string> load_of(const BootEntry& e) {
+    static std::uint64_t load_bytes(const BootEntry& e) {
         const std::uint64_t sector = 512;
         switch (e.emulation()) {
-            case 1: return {layout::kFloppySectors12 * sector, "1.2M floppy emulation loads the whole disk"};
-            case 2: return {layout::kFloppySectors144 * sector, "1.44M floppy emulation loads the whole disk"};
-            case 3: return {layout::kFloppySectors288 * sector, "2.88M floppy emulation loads the whole disk"};
-            case 4: {
-                const std::uint64_t disk = e.start && e.start->mbr_signature
-                                               ? std::max<std::uint64_t>(e.start->mbr_disk_end, sector)
-                                               : sector;
-                return {disk, "hard-disk emulation loads the disk its MBR describes"};
-            }
-            default: {
-                const std::uint64_t count = std::max<std::uint64_t>(e.sector_count, 1);
-                return {count * sector, "sector count " + decimal(e.sector_count) + " loads " +
-                                            decimal(count) + " sectors of 512 bytes"};
-            }
+            case 1: return layout::kFloppySectors12 * sector;
+            case 2: return layout::kFloppySectors144 * sector;
+            case 3: return layout::kFloppySectors288 * sector;
+            case 4:
+                return e.start && e.start->mbr_signature
+                           ? std::max<std::uint64_t>(e.start->mbr_disk_end, sector)
+                           : sector;
+            default: return std::max<std::uint64_t>(e.sector_count, 1) * sector;
+        }
+    }
+    static std::string load_text(const BootEntry& e) {
+        switch (e.emulation()) {
+            case 1: return "1.2M floppy emulation loads the whole disk";
+            case 2: return "1.44M floppy emulation loads the whole disk";
+            case 3: return "2.88M floppy emulation loads the whole disk";
+            case 4: return "hard-disk emulation loads the disk its MBR describes";
+            default:
+                return "sector count " + decimal(e.sector_count) + " loads " +
+                       decimal(std::max<std::uint64_t>(e.sector_count, 1)) + " sectors of 512 bytes";
         }
     }
 
-    void load(std::uint64_t position, const std::string& where, const BootEntry& e) {
+    template <typename Where>
+    void load(std::uint64_t position, const Where& where, const BootEntry& e) {
         const std::uint64_t start = sector_position(e.load_sector);
         if (past_end(start + 1)) {
-            error(position, where,
+            error(position, where(),
                   "load sector " + decimal(e.load_sector) + " starts at byte " + decimal(start) +
                       ", past " + image_end_text());
             return;
         }
-        const std::pair<std::uint64_t, std::string> load = load_of(e);
-        if (past_end(start + load.first)) {
-            error(position, where,
-                  load.second + ", " + decimal(load.first) + " bytes from byte " + decimal(start) +
-                      " to byte " + decimal(start + load.first) + ", past " + image_end_text());
+        const std::uint64_t bytes = load_bytes(e);
+        if (past_end(start + bytes)) {
+            error(position, where(),
+                  load_text(e) + ", " + decimal(bytes) + " bytes from byte " + decimal(start) +
+                      " to byte " + decimal(start + bytes) + ", past " + image_end_text());
         }
     }
 
@@ -324,9 +331,9 @@ private:
             }
         }
         const std::uint64_t position = sector_position(e.load_sector);
-        const std::string where = "boot image at sector " + decimal(e.load_sector);
+        const auto where = [&] { return "boot image at sector " + decimal(e.load_sector); };
         if (e.emulation() == 4 && e.start && !e.start->mbr_signature) {
-            error(position, where,
+            error(position, where(),
                   "hard-disk emulation image has no MBR signature at its byte 510, expected 55 AA");
         }
         if (e.boot_info_table) {
@@ -334,22 +341,23 @@ private:
         }
     }
 
-    void boot_info_table(std::uint64_t position, const std::string& where, const BootInfoTable& t) {
+    template <typename Where>
+    void boot_info_table(std::uint64_t position, const Where& where, const BootInfoTable& t) {
         // A later session of a multisession image names its own descriptor,
         // of which sector 16 holds a copy: any primary volume descriptor will do.
         if (m_.primary_volume && !t.pvd_sector_holds_primary) {
-            error(position, where,
+            error(position, where(),
                   "boot information table names sector " + decimal(t.pvd_sector) +
                       " as the primary volume descriptor's, but none stands there; expected " +
                       decimal(m_.primary_volume->sector));
         }
         const std::uint64_t file_end = sector_position(t.file_sector) + t.length;
         if (past_end(file_end)) {
-            error(position, where,
+            error(position, where(),
                   "boot information table length " + decimal(t.length) + " runs to byte " +
                       decimal(file_end) + ", past " + image_end_text());
         } else if (t.computed && *t.computed != t.checksum) {
-            error(position, where,
+            error(position, where(),
                   "boot information table checksum is " + hex(t.checksum, 8) +
                       ", recomputed over the boot file " + hex(*t.computed, 8));
         }
@@ -374,15 +382,15 @@ private:
 
     void section_header(const BootCatalog& c, const SectionHeader& s, std::uint32_t number) {
         const std::uint64_t position = entry_position(c, s.index);
-        const std::string where = entry_place(c, s.index, "section header " + decimal(number));
+        const auto where = [&] { return entry_place(c, s.index, "section header " + decimal(number)); };
         if (s.header_indicator != cat::kMoreHeaders && s.header_indicator != cat::kFinalHeader) {
-            warning(position, where,
+            warning(position, where(),
                     "header indicator is " + hex(s.header_indicator, 2) +
                         ", expected 0x90 (more headers follow) or 0x91 (final header)");
         }
         platform(position, where, s.platform_id);
         if (s.entries_found < s.entry_count) {
-            error(position, where,
+            error(position, where(),
                   "the section declares " + decimal(s.entry_count) + " entries, but " +
                       decimal(s.entries_found) + (s.entries_found == 1 ? " stands" : " stand") +
                       " before the next header or the end of the catalog");

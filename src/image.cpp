@@ -31,6 +31,7 @@ void reset(ImageSource& source, const char* name) {
     source.memory = nullptr;
     source.memory_size = 0;
     source.device_sector = 1;
+    source.block_size = kImageBlockSize;
     source.size_known = false;
     source.size = 0;
     source.is_device = false;
@@ -61,7 +62,7 @@ const CachedBlock* block_at(ImageSource& source, std::uint64_t start, ReadResult
                    : source.blocks[0].last_used <= source.blocks[1].last_used ? 0 : 1;
     CachedBlock& block = source.blocks[slot];
     block.valid = false;
-    std::size_t wanted = kImageBlockSize;
+    std::size_t wanted = source.block_size;
     if (source.size_known && source.is_device) {
         // A device's last block may be shorter than ours; ask only for the
         // sectors that exist (its size is a whole number of sectors).
@@ -107,6 +108,7 @@ bool open_image_source(ImageSource& source, const char* path, platform::ErrorTex
     source.size = geometry.size;
     source.is_device = geometry.is_device;
     source.device_sector = geometry.sector_size > 0 ? geometry.sector_size : 1;
+    source.block_size = geometry.is_device ? kImageBlockSize : kFileBlockSize;
     source.reader = ImageReader{read_file, &source};
     return true;
 }
@@ -149,7 +151,7 @@ ReadResult image_read(ImageSource& source, BytePosition position, unsigned char*
         if (at < position) {
             break;  // past the last byte position there is
         }
-        const std::uint64_t start = at - at % kImageBlockSize;
+        const std::uint64_t start = at - at % source.block_size;
         const unsigned char* bytes = nullptr;
         const CachedBlock* block = block_at(source, start, result, &bytes);
         if (block == nullptr) {
@@ -165,7 +167,7 @@ ReadResult image_read(ImageSource& source, BytePosition position, unsigned char*
         }
         std::memcpy(buffer + result.delivered, bytes + offset, piece);
         result.delivered += piece;
-        if (block->delivered < kImageBlockSize && offset + piece == block->delivered) {
+        if (block->delivered < source.block_size && offset + piece == block->delivered) {
             break;  // the block was the image's last
         }
     }

@@ -160,12 +160,12 @@ std::optional<std::uint32_t> boot_file_checksum(Reading& r, std::uint32_t sector
         }
         // Chunks are multiples of four bytes from byte 64, so words never
         // straddle two of them; only the last one may end in a partial word.
-        for (std::size_t i = 0; i < count; i += 4) {
-            std::uint32_t word = 0;
-            for (std::size_t b = 0; b < 4 && i + b < count; ++b) {
-                word |= static_cast<std::uint32_t>(chunk[i + b]) << (8 * b);
-            }
-            sum += word;
+        const std::size_t whole = count - count % 4;
+        for (std::size_t i = 0; i < whole; i += 4) {
+            sum += le32_at(chunk, i);
+        }
+        for (std::size_t b = whole; b < count; ++b) {
+            sum += static_cast<std::uint32_t>(chunk[b]) << (8 * (b - whole));
         }
         at += count;
     }
