@@ -3,9 +3,13 @@
 # tools that report on an El Torito image, on a small bootable image and on a
 # 64 GiB sparse one, and prints the results as Markdown on standard output.
 #
-#   bench/run.sh BUILD_DIR
+#   bench/run.sh BUILD_DIR [bulk]
 #
-# BUILD_DIR holds tolvane and tolvane_c_baseline (a normal build does). The
+# Then the bulk case (bench/bulk.sh): many images checked by one
+# `tolvane --check` process; with `bulk`, only that.
+#
+# BUILD_DIR holds tolvane, tolvane_c_baseline and tolvane_c_bulk_baseline
+# (a normal build does). The
 # tools it needs come from `tools/deps.sh bench`; a peer that is not installed,
 # or that fails on an image, is named and left out.
 #
@@ -29,10 +33,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(dirname "$here")
 sample="$source_dir/samples/sample.iso"
 
-if [ $# -ne 1 ]; then
-  echo "usage: bench/run.sh BUILD_DIR" >&2
+if [ $# -lt 1 ] || [ $# -gt 2 ] || { [ $# -eq 2 ] && [ "$2" != bulk ]; }; then
+  echo "usage: bench/run.sh BUILD_DIR [bulk]" >&2
   exit 2
 fi
+only_bulk=0
+[ "${2:-}" = bulk ] && only_bulk=1
 build_dir=$(cd "$1" && pwd)
 tolvane="$build_dir/tolvane"
 baseline="$build_dir/tolvane_c_baseline"
@@ -47,6 +53,12 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 log() { echo "bench/run.sh: $*" >&2; }
+
+source "$here/bulk.sh"
+if [ $only_bulk -eq 1 ]; then
+  bulk_case
+  exit
+fi
 
 # The two images. The big one is sparse: 64 GiB long, with the sample's bytes
 # at its start, so that its volume descriptors, boot catalog and boot images
@@ -261,4 +273,6 @@ for image in small big; do
   echo "- peak RSS below every peer's, $label image: $mine KiB ($below)"
 done
 read -r all image_calls out_writes breakdown <<<"${calls[0:small]}"
-echo "- system calls on the image: $image_calls ($breakdown; at most 1 open, 1 status query, 5 reads, 1 close); writes to standard output: $out_writes"
+echo "- system calls on the image: $image_calls ($breakdown; before the block cache: 8, open 1, status 1, pread 5, close 1); writes to standard output: $out_writes"
+
+bulk_case

@@ -31,6 +31,7 @@ void reset(ImageSource& source, const char* name) {
     source.memory = nullptr;
     source.memory_size = 0;
     source.device_sector = 1;
+    source.block_size = kImageBlockSize;
     source.size_known = false;
     source.size = 0;
     source.is_device = false;
@@ -60,13 +61,13 @@ std::size_t read_into_block(ImageSource& source, int slot, std::size_t offset, s
 // shorter than ours, and its size is a whole number of sectors).
 std::size_t block_length(const ImageSource& source, std::uint64_t start) {
     if (!source.size_known || !source.is_device) {
-        return kImageBlockSize;
+        return source.block_size;
     }
     if (start >= source.size) {
         return 0;
     }
     const std::uint64_t left = source.size - start;
-    std::size_t wanted = left < kImageBlockSize ? static_cast<std::size_t>(left) : kImageBlockSize;
+    std::size_t wanted = left < source.block_size ? static_cast<std::size_t>(left) : source.block_size;
     wanted -= wanted % source.device_sector;
     return wanted;
 }
@@ -139,6 +140,7 @@ bool open_image_source(ImageSource& source, const char* path, platform::ErrorTex
     source.size = geometry.size;
     source.is_device = geometry.is_device;
     source.device_sector = geometry.sector_size > 0 ? geometry.sector_size : 1;
+    source.block_size = geometry.is_device ? kImageBlockSize : kFileBlockSize;
     source.reader = ImageReader{read_file, &source};
     return true;
 }
@@ -181,11 +183,11 @@ ReadResult image_read(ImageSource& source, BytePosition position, unsigned char*
         if (at < position) {
             break;  // past the last byte position there is
         }
-        const std::uint64_t start = at - at % kImageBlockSize;
+        const std::uint64_t start = at - at % source.block_size;
         const int slot = block_at(source, start);
         const CachedBlock& block = source.blocks[slot];
         const std::size_t offset = static_cast<std::size_t>(at - start);
-        std::size_t wanted = kImageBlockSize - offset;
+        std::size_t wanted = source.block_size - offset;
         if (wanted > count - result.delivered) {
             wanted = count - result.delivered;
         }

@@ -170,12 +170,12 @@ std::optional<std::uint32_t> boot_file_checksum(Reading& r, std::uint32_t sector
         }
         // Chunks are multiples of four bytes from byte 64, so words never
         // straddle two of them; only the last one may end in a partial word.
-        for (std::size_t i = 0; i < count; i += 4) {
-            std::uint32_t word = 0;
-            for (std::size_t b = 0; b < 4 && i + b < count; ++b) {
-                word |= static_cast<std::uint32_t>(chunk[i + b]) << (8 * b);
-            }
-            sum += word;
+        const std::size_t whole = count - count % 4;
+        for (std::size_t i = 0; i < whole; i += 4) {
+            sum += le32_at(chunk, i);
+        }
+        for (std::size_t b = whole; b < count; ++b) {
+            sum += static_cast<std::uint32_t>(chunk[b]) << (8 * (b - whole));
         }
         at += count;
     }
@@ -241,6 +241,17 @@ const BootInfoTable* same_boot_file(const std::vector<BootEntry>& earlier, const
     return nullptr;
 }
 
+// Whether `sector` holds a primary volume descriptor: the one at sector 16,
+// or, in a later session of a multisession image, that session's own.
+bool holds_primary_volume(Reading& r, std::uint32_t sector) {
+    if (r.model.primary_volume && r.model.primary_volume->sector == sector) {
+        return true;
+    }
+    unsigned char d[layout::descriptor::kVersion];
+    return read_whole(r, sector_position(sector), d, sizeof d) && is_cd001(d) &&
+           u8_at(d, layout::descriptor::kType) == layout::descriptor::kPrimary;
+}
+
 // Looks into the boot image: its boot information table (when bytes 12 to
 // 15 name its own sector) and what its first 512 bytes are.
 void probe_boot_image(Reading& r, BootEntry& entry, const std::vector<BootEntry>& earlier) {
@@ -260,6 +271,7 @@ void probe_boot_image(Reading& r, BootEntry& entry, const std::vector<BootEntry>
     info.file_sector = le32_at(s, table::kFileSector);
     info.length = le32_at(s, table::kLength);
     info.checksum = le32_at(s, table::kChecksum);
+    info.pvd_sector_holds_primary = holds_primary_volume(r, info.pvd_sector);
     const BootInfoTable* same = same_boot_file(earlier, info);
     info.computed = same != nullptr ? same->computed : boot_file_checksum(r, entry.load_sector, info.length);
     entry.boot_info_table = info;
@@ -333,6 +345,13 @@ private:
         catalog_.end = end;
         catalog_.end_index = index_;
     }
+    // Stops at an entry whose first byte is neither what was due nor a
+    // header: `header_due` says which was.
+    void stop_unexpected(std::uint8_t first_byte, bool header_due) {
+        stop(CatalogEnd::unexpected_entry);
+        catalog_.end_byte = first_byte;
+        catalog_.end_where_header_due = header_due;
+    }
 
     void add_entry(const unsigned char* e, std::uint32_t section, std::uint32_t number,
                    std::uint8_t platform) {
@@ -391,7 +410,7 @@ private:
         }
         // Only 0x90 and 0x91 start a section; firmware stops at anything else.
         if (!is_header(indicator)) {
-            stop(CatalogEnd::unexpected_entry);
+            stop_unexpected(indicator, true);
             return false;
         }
         next(e);
@@ -419,7 +438,7 @@ private:
                 break;
             }
             if (!is_boot_entry(e[0])) {
-                stop(CatalogEnd::unexpected_entry);
+                stop_unexpected(e[0], false);
                 return false;
             }
             next(e);

@@ -70,6 +70,7 @@ struct SectionHeader {
 
 struct BootInfoTable {
     std::uint32_t pvd_sector;
+    bool pvd_sector_holds_primary;              // a primary volume descriptor stands there
     std::uint32_t file_sector;
     std::uint32_t length;
     std::uint32_t checksum;                     // as stored (little-endian)
@@ -127,6 +128,8 @@ struct BootCatalog {
     std::vector<BootEntry> entries;
     CatalogEnd end;
     std::uint32_t end_index;     // the entry at which the walk stopped
+    std::uint8_t end_byte;       // unexpected_entry: that entry's first byte
+    bool end_where_header_due;   // unexpected_entry: a header was due there, not a section entry
     bool final_header_seen;
     std::optional<std::string> file;   // the catalog's path in the directory tree
 };

@@ -751,7 +751,7 @@ TEST(JsonRun, SeveralImagesOneMissing) {
         expect_printable_ascii(line);
         const Json doc = Json::parse(line);
         EXPECT_EQ(doc["image"], image);
-        EXPECT_EQ(doc["findings"], Json::array());
+        EXPECT_TRUE(doc["findings"].is_array());  // what --check finds; judged in its own tests
         start = end + 1;
     }
     EXPECT_EQ(start, result.out.size());
