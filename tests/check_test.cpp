@@ -301,15 +301,6 @@ TEST(Check, NoImageIsAUsageError) {
     EXPECT_EQ(result.status, 2);
 }
 
-TEST(Check, HelpNamesTheModeAndStatusThree) {
-    const CommandResult help = run_command({kTool, "--help"});
-    EXPECT_EQ(help.status, 0);
-    for (const char* wanted : {"\n       tolvane --check [--] IMAGE...\n", "'IMAGE: error: WHERE: WHAT'",
-                               "\n  3  --check: an image has an error finding"}) {
-        EXPECT_NE(help.out.find(wanted), std::string::npos) << wanted;
-    }
-}
-
 TEST(Check, RefusedOutputWinsOverErrors) {
     ScratchDir dir;
     ImageBuilder broken_image = good_image();

@@ -80,18 +80,90 @@ TEST_F(Options, VersionPrintsTheReportsBannerLineAlone) {
     }
 }
 
+// The whole help text: usage, the report's sections, the modes, the options
+// and the exit statuses.
+const std::string kHelpText =
+    "usage: tolvane [--] IMAGE\n"
+    "       tolvane --json [--] IMAGE...\n"
+    "       tolvane --check [--] IMAGE...\n"
+    "       tolvane --boot-image N [--] IMAGE > FILE\n"
+    "       tolvane --help | -h\n"
+    "       tolvane --version | -V\n"
+    "\n"
+    "Reads an ISO 9660 disc image (a file or a block device) without writing\n"
+    "to it, and prints a fixed, line-oriented report to standard output, each\n"
+    "line ending with CR LF. After the banner line come three sections, each\n"
+    "after a line of asterisks:\n"
+    "\n"
+    "  Primary volume      sector 16: the identifiers as stored, the logical\n"
+    "                      block size, the volume size, and the positions of\n"
+    "                      the path table and the root directory\n"
+    "  boot-record-volume  sector 17: the El Torito boot record and the sector\n"
+    "                      of its boot catalog\n"
+    "  boot-catalog        the validation entry, the initial/default entry and,\n"
+    "                      when there is one, the first section header and its\n"
+    "                      first section entry; a boot entry whose boot image\n"
+    "                      holds a boot information table is followed by its\n"
+    "                      boot_table lines\n"
+    "\n"
+    "Bytes the image lacks are read as zero bytes, with a warning on standard\n"
+    "error, and the report runs to its end.\n"
+    "\n"
+    "With --json, each IMAGE is read whole (every volume descriptor, every\n"
+    "section and boot entry of the boot catalog, boot information tables and\n"
+    "their checksums, the MBR and GPT of the system area) and written as one\n"
+    "JSON object per line, in argument order, with LF line ends; every byte\n"
+    "outside printable ASCII is escaped. An image that cannot be opened or read\n"
+    "gets one line on standard error and the run goes on; the status is then 1.\n"
+    "For example: tolvane --json image.iso | jq '.boot_catalog.entries[]'\n"
+    "\n"
+    "With --check, each image named is judged instead of reported: one line\n"
+    "per finding on standard output, 'IMAGE: error: WHERE: WHAT' or\n"
+    "'IMAGE: warning: WHERE: WHAT', LF line ends, in the order of the image;\n"
+    "an image with no finding prints nothing. An error is what firmware or a\n"
+    "careful reader would reject, or data the image lacks (a volume longer\n"
+    "than the image, a bad validation entry, a load or boot information table\n"
+    "past the end, a wrong checksum); a warning is an odd value that some\n"
+    "firmware may take badly. Image bytes quoted in a line show everything\n"
+    "outside 0x20 to 0x7E as '?'.\n"
+    "\n"
+    "--boot-image N writes the bytes of the image's N-th boot entry (1-based,\n"
+    "in catalog order) to standard output, which must not be a terminal, and\n"
+    "says on standard error how many bytes it wrote and where that size came\n"
+    "from, in this order of trust: the file of the ISO 9660 tree that starts\n"
+    "at the entry's load sector, its boot information table, the floppy it\n"
+    "emulates or the disk its MBR describes, the FAT file system it holds,\n"
+    "and last the entry's sector count. Bytes past the end of the image are\n"
+    "never made up. Exit status 0 when the whole boot image was written; 1\n"
+    "when there is no such entry, the image ends inside the boot image (what\n"
+    "exists is written, and the missing count said), a read failed or\n"
+    "standard output refused it; 2 when N is not a number or standard output\n"
+    "is a terminal.\n"
+    "\n"
+    "Options are recognised in the first argument only (after --json, --check\n"
+    "and --boot-image N, also before the first image); arguments after the\n"
+    "image of a report are ignored.\n"
+    "  -h, --help     print this help and exit\n"
+    "  -V, --version  print the banner line, the report's first line, and exit\n"
+    "  --             end of options: the next argument is the image, even\n"
+    "                 when its name begins with '-'\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the report was written to its end\n"
+    "  1  the image could not be opened, a read failed with an I/O error,\n"
+    "     or standard output refused the report\n"
+    "  2  no image was named, or the first argument is an unknown option\n"
+    "  3  --check: an image has an error finding (an image that could not be\n"
+    "     opened or read, or refused output, gives 1 instead)\n"
+    "\n"
+    "The manual page tolvane(1) describes the report line by line, and the\n"
+    "keys of --json and the findings of --check.\n";
+
 TEST_F(Options, HelpShowsUsageSectionsAndExitStatuses) {
     const CommandResult help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.err, "");
-    EXPECT_EQ(help.out.rfind("usage: tolvane [--] IMAGE\n", 0), 0u);
-    for (const char* wanted :
-         {"--help", "-h,", "--version", "-V,", "\n  --  ",
-          "\n  Primary volume  ", "\n  boot-record-volume  ", "\n  boot-catalog  ", "boot_table",
-          "\n  0  the report was written to its end\n", "\n  1  the image could not be opened",
-          "\n  2  no image was named"}) {
-        EXPECT_NE(help.out.find(wanted), std::string::npos) << wanted;
-    }
+    EXPECT_EQ(help.out, kHelpText);
     // Text for people, with Unix line ends, not a report.
     EXPECT_EQ(help.out.find('\r'), std::string::npos);
     EXPECT_EQ(help.out.back(), '\n');
