@@ -25,6 +25,10 @@ struct FileHandle {
     std::uint32_t device_sector;
 #else
     int fd;
+    // What the status query at opening said: a regular file and its size
+    // (a block device's size is asked of the device).
+    bool regular;
+    std::uint64_t regular_size;
 #endif
     bool valid;
 };

@@ -34,7 +34,7 @@ int descriptor_of(Stream stream) {
 }  // namespace
 
 FileHandle open_read_only(const char* path, ErrorText* reason) {
-    FileHandle file{-1, false};
+    FileHandle file{-1, false, 0, false};
     // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; such a
     // file is refused just below anyway. Nothing is created or truncated.
     const int fd = ::open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -59,6 +59,8 @@ FileHandle open_read_only(const char* path, ErrorText* reason) {
         return file;
     }
     file.fd = fd;
+    file.regular = S_ISREG(status.st_mode);
+    file.regular_size = file.regular ? static_cast<std::uint64_t>(status.st_size) : 0;
     file.valid = true;
     return file;
 }
@@ -93,16 +95,15 @@ std::size_t read_at_position(FileHandle file, std::uint64_t position,
 
 FileGeometry file_geometry(FileHandle file) {
     FileGeometry geometry{false, 0, false, 1};
-    struct stat status;
-    if (!file.valid || ::fstat(file.fd, &status) != 0) {
+    if (!file.valid) {
         return geometry;
     }
-    if (S_ISREG(status.st_mode)) {
+    if (file.regular) {
         geometry.size_known = true;
-        geometry.size = static_cast<std::uint64_t>(status.st_size);
+        geometry.size = file.regular_size;
         return geometry;
     }
-    geometry.is_device = S_ISBLK(status.st_mode);
+    geometry.is_device = true;  // only regular files and block devices are opened
 #if defined(__linux__)
     // fstat gives 0 for a block device; the device knows its own size and
     // the size of its logical sectors.
