@@ -332,6 +332,20 @@ constexpr std::size_t max_transfer = 1u << 30;
 // refuse very large ones.
 constexpr std::size_t max_console_transfer = 8192;
 
+// Whether a WriteFile or WriteConsoleW call moved bytes on; when not, the
+// reason: the system's, or a write fault for a call that wrote nothing.
+bool wrote_some(BOOL ok, DWORD written, ErrorText* reason) {
+    if (!ok) {
+        set_system_reason(reason, GetLastError());
+        return false;
+    }
+    if (written == 0) {
+        set_system_reason(reason, ERROR_WRITE_FAULT);
+        return false;
+    }
+    return true;
+}
+
 // Writes UTF-8 text to a console as UTF-16. A sequence cut at the end of
 // `bytes` (a line longer than the output buffer) shows as U+FFFD.
 bool write_console(HANDLE handle, const char* bytes, std::size_t count, ErrorText* reason) {
@@ -346,13 +360,9 @@ bool write_console(HANDLE handle, const char* bytes, std::size_t count, ErrorTex
             }
         }
         DWORD written = 0;
-        if (!WriteConsoleW(handle, text.data() + done, static_cast<DWORD>(chunk), &written,
-                           nullptr)) {
-            set_system_reason(reason, GetLastError());
-            return false;
-        }
-        if (written == 0) {
-            set_system_reason(reason, ERROR_WRITE_FAULT);
+        const BOOL ok = WriteConsoleW(handle, text.data() + done, static_cast<DWORD>(chunk),
+                                      &written, nullptr);
+        if (!wrote_some(ok, written, reason)) {
             return false;
         }
         done += written;
@@ -368,12 +378,8 @@ bool write_bytes(HANDLE handle, const char* bytes, std::size_t count, ErrorText*
             chunk = max_transfer;
         }
         DWORD written = 0;
-        if (!WriteFile(handle, bytes + done, static_cast<DWORD>(chunk), &written, nullptr)) {
-            set_system_reason(reason, GetLastError());
-            return false;
-        }
-        if (written == 0) {
-            set_system_reason(reason, ERROR_WRITE_FAULT);
+        const BOOL ok = WriteFile(handle, bytes + done, static_cast<DWORD>(chunk), &written, nullptr);
+        if (!wrote_some(ok, written, reason)) {
             return false;
         }
         done += written;
