@@ -1,6 +1,7 @@
 #include "extract.hpp"
 
 #include <memory>
+#include <vector>
 
 #include "model.hpp"
 #include "modes.hpp"
@@ -82,13 +83,14 @@ struct Copied {
 // Copies `size` bytes from `position` in fixed-size chunks, never past the
 // end of the image: a claim of gigabytes costs no more memory than a chunk.
 Copied copy_out(ImageSource& source, std::uint64_t position, std::uint64_t size, Output& out) {
-    unsigned char chunk[kImageBlockSize];
+    constexpr std::size_t kChunk = 1 << 20;
+    std::vector<unsigned char> chunk(kChunk);
     Copied copied{0, ReadResult{0, false, {}}};
     while (copied.bytes < size) {
         const std::uint64_t left = size - copied.bytes;
-        const std::size_t count = left < sizeof chunk ? static_cast<std::size_t>(left) : sizeof chunk;
-        const ReadResult result = image_read(source, position + copied.bytes, chunk, count);
-        if (result.delivered > 0 && !write_out(out, chunk, result.delivered)) {
+        const std::size_t count = left < kChunk ? static_cast<std::size_t>(left) : kChunk;
+        const ReadResult result = image_read(source, position + copied.bytes, chunk.data(), count);
+        if (result.delivered > 0 && !write_out(out, chunk.data(), result.delivered)) {
             break;
         }
         copied.bytes += result.delivered;

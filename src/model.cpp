@@ -15,7 +15,13 @@ struct Reading {
     ImageSource& source;
     ImageModel& model;
     std::uint64_t checksum_budget;
+    std::vector<unsigned char> chunk;  // kChecksumChunk bytes once a checksum is summed
 };
+
+// Boot files are summed in chunks of this many bytes: large enough that a
+// file of gigabytes is read in few calls, a multiple of four and of every
+// block size, and allocated once per image.
+constexpr std::size_t kChecksumChunk = 1 << 20;
 
 // Reads `count` bytes at `position`; true only when the image held them all.
 // A read error is remembered in the model (the first one) and reads as absent.
@@ -160,11 +166,12 @@ std::optional<std::uint32_t> boot_file_checksum(Reading& r, std::uint32_t sector
     }
     r.checksum_budget -= summed;
     std::uint32_t sum = 0;
-    unsigned char chunk[kImageBlockSize];
+    r.chunk.resize(kChecksumChunk);
+    unsigned char* const chunk = r.chunk.data();
     std::uint64_t at = start + layout::boot_table::kChecksumStart;
     while (at < end) {
         const std::uint64_t left = end - at;
-        const std::size_t count = left < sizeof chunk ? static_cast<std::size_t>(left) : sizeof chunk;
+        const std::size_t count = left < kChecksumChunk ? static_cast<std::size_t>(left) : kChecksumChunk;
         if (!read_whole(r, at, chunk, count)) {
             return std::nullopt;
         }
@@ -485,7 +492,7 @@ void read_model(ImageSource& source, const char* path, const ModelOptions& optio
     model.path = path;
     model.size_known = source.size_known;
     model.image_size = source.size;
-    Reading r{source, model, image_end(model)};
+    Reading r{source, model, image_end(model), {}};
     read_system_area(r);
     read_volume_descriptors(r);
     read_boot_record(r);
