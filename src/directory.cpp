@@ -1,5 +1,6 @@
 #include "directory.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
@@ -43,7 +44,8 @@ struct FileRecord {
 struct Walk {
     ImageSource& source;
     ImageModel& model;
-    std::vector<Wanted> wanted;
+    std::vector<Wanted> wanted;       // in order of their sectors
+    std::size_t unsettled;
     std::set<std::uint32_t> visited;  // directory extents walked already
     std::size_t records;
     std::size_t sectors;
@@ -113,33 +115,30 @@ std::string record_name(const unsigned char* record, std::size_t length, std::si
     return name;
 }
 
-bool all_settled(const Walk& w) {
-    for (const Wanted& wanted : w.wanted) {
-        if (!wanted.settled) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // A whole file has been seen: it names every wanted file at its extent.
 void finish_file(Walk& w, FileRecord& file, const std::string& path) {
     if (!file.open) {
         return;
     }
     file.open = false;
-    for (Wanted& wanted : w.wanted) {
-        if (wanted.settled || wanted.sector != file.first_extent ||
-            (wanted.name->has_value() && file.size == 0)) {
+    // Only the wanted files at this sector: a catalog may name thousands.
+    const auto at_sector = std::equal_range(
+        w.wanted.begin(), w.wanted.end(), Wanted{file.first_extent, nullptr, nullptr, false},
+        [](const Wanted& a, const Wanted& b) { return a.sector < b.sector; });
+    for (auto wanted = at_sector.first; wanted != at_sector.second; ++wanted) {
+        if (wanted->settled || (wanted->name->has_value() && file.size == 0)) {
             continue;
         }
-        *wanted.name = path + file.name;
-        if (wanted.size != nullptr) {
-            *wanted.size = file.size;
+        *wanted->name = path + file.name;
+        if (wanted->size != nullptr) {
+            *wanted->size = file.size;
         }
-        wanted.settled = file.size > 0;
+        if (file.size > 0) {
+            wanted->settled = true;
+            --w.unsettled;
+        }
     }
-    w.stopped = w.stopped || all_settled(w);
+    w.stopped = w.stopped || w.unsettled == 0;
 }
 
 void walk_directory(Walk& w, std::uint32_t extent, std::uint32_t length, const std::string& path,
@@ -228,11 +227,14 @@ void name_files(ImageSource& source, ImageModel& model) {
         return;
     }
     BootCatalog& catalog = *model.boot_catalog;
-    Walk w{source, model, {}, {}, 0, 0, false};
+    Walk w{source, model, {}, 0, {}, 0, 0, false};
     w.wanted.push_back(Wanted{catalog.sector, &catalog.file, nullptr, false});
     for (BootEntry& entry : catalog.entries) {
         w.wanted.push_back(Wanted{entry.load_sector, &entry.file, &entry.file_size, false});
     }
+    std::stable_sort(w.wanted.begin(), w.wanted.end(),
+                     [](const Wanted& a, const Wanted& b) { return a.sector < b.sector; });
+    w.unsettled = w.wanted.size();
     const std::uint32_t root = model.primary_volume->root_directory_sector;
     w.visited.insert(root);
     walk_directory(w, root, model.primary_volume->root_directory_length, "/", 0);
