@@ -31,17 +31,6 @@ ImageBuilder bootable(unsigned header_indicator) {
     return image;
 }
 
-// Sets the validation entry's checksum at `catalog` so that its sixteen
-// words sum to zero.
-void put_validation_checksum(ImageBuilder& image, std::uint64_t catalog) {
-    image.put_le16(catalog + 28, 0);
-    unsigned sum = 0;
-    for (std::uint64_t i = 0; i < 32; i += 2) {
-        sum += image.bytes()[catalog + i] | image.bytes()[catalog + i + 1] << 8u;
-    }
-    image.put_le16(catalog + 28, (0x10000 - (sum & 0xFFFF)) & 0xFFFF);
-}
-
 // A catalog as firmware walks it: three sections (0x90, 0x90, 0x91), the
 // first of two entries whose first is followed by two extension entries,
 // boot images with tables at sectors 19 to 22.

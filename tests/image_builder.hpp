@@ -110,6 +110,17 @@ inline void put_boot_record(ImageBuilder& image, std::uint32_t catalog) {
     image.put_le32(record + 71, catalog);
 }
 
+// Sets the checksum word of the validation entry at `catalog` so that the
+// entry's sixteen 16-bit words sum to zero.
+inline void put_validation_checksum(ImageBuilder& image, std::uint64_t catalog) {
+    image.put_le16(catalog + 28, 0);
+    unsigned sum = 0;
+    for (std::uint64_t i = 0; i < 32; i += 2) {
+        sum += image.bytes()[catalog + i] | image.bytes()[catalog + i + 1] << 8u;
+    }
+    image.put_le16(catalog + 28, (0x10000 - (sum & 0xFFFF)) & 0xFFFF);
+}
+
 // A boot catalog entry (initial/default or section entry) at `offset`.
 inline void put_boot_entry(ImageBuilder& image, std::uint64_t offset, unsigned indicator,
                            unsigned media, unsigned sector_count, std::uint32_t load_sector) {
